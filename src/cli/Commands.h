@@ -1,0 +1,15 @@
+#pragma once
+// Sub-commands of tarvicon-cli. Each returns the process exit status: 0 done, 1 failed (the
+// message on stderr as the viewer words it), 2 bad usage.
+
+#include <string>
+#include <vector>
+
+namespace tarvicon::cli {
+
+int DumpCommand(const std::vector<std::string>& args);
+
+// Prints "usage: tarvicon-cli " + text to stderr and returns 2.
+int Usage(const std::string& text);
+
+} // namespace tarvicon::cli

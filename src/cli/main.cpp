@@ -1,0 +1,27 @@
+// tarvicon-cli: the core without a window.
+
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tarvicon::cli {
+
+int Usage(const std::string& text) {
+    std::fprintf(stderr, "usage: tarvicon-cli %s\n", text.c_str());
+    return 2;
+}
+
+} // namespace tarvicon::cli
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "C");
+    using namespace tarvicon::cli;
+    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "dump") return DumpCommand(args);
+    return Usage("dump [--numbers] [--pixels OUT] FILE|http://...");
+}

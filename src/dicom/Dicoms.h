@@ -1,0 +1,74 @@
+#pragma once
+// TDicomFile: one DICOM Part-10 file read into its element lines, its pixel samples and the
+// numbers the viewer needs. A forgiving reader built for viewing: explicit and implicit VRs are
+// told apart element by element, every element is kept as text.
+
+#include "util/Bytes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvicon {
+
+enum class TPixelFormat : std::uint8_t { pf8bit, pf16bit, pf24bit, pf32bit };
+
+// "pf8bit", "pf16bit", "pf24bit" or "pf32bit".
+const char* PixelFormatName(TPixelFormat format);
+
+class TDicomFile {
+public:
+    // Reads a local file or, for a path beginning with "http://" in any letter case, one HTTP
+    // GET of it. Errors of opening, reading or fetching pass through unchanged.
+    void LoadFromFile(const std::string& path);
+
+    // Parses the whole file's bytes. On failure the element list keeps what was read plus an
+    // ERROR and a DUMP line, the pixel buffer is empty, and the error's message ends with
+    // CR LF "Tag: " and the key of the element being read.
+    void LoadFromString(std::string_view bytes);
+
+    // Frees the pixel data and empties the element list.
+    void Clear();
+
+    // Frees the pixel buffer only; the element list and numbers stay.
+    void FreePixelData();
+
+    // Value of the first line whose key matches without regard to letter case; empty if none.
+    std::string Value(std::string_view key) const;
+
+    // Bytes per pixel from the current element list; raises "Illegal pixel size 1".
+    int BytesPerPixel() const;
+
+    const std::vector<std::string>& Elements() const { return elements_; }
+    const std::uint8_t* PixelData() const { return pixelData_.data(); }
+    std::uint32_t PixelDataSize() const { return static_cast<std::uint32_t>(pixelData_.size()); }
+    std::uint16_t Width() const { return width_; }
+    std::uint16_t Height() const { return height_; }
+    TPixelFormat PixelFormat() const { return pixelFormat_; }
+    std::uint16_t FrameCount() const { return frameCount_; }
+    std::int32_t SlicePosition() const { return slicePosition_; }
+    std::int32_t ImageNumber() const { return imageNumber_; }
+
+private:
+    class TFinisher;
+
+    std::vector<std::string> elements_;
+    TByteBuffer pixelData_;
+    std::uint16_t width_ = 0;
+    std::uint16_t height_ = 0;
+    TPixelFormat pixelFormat_ = TPixelFormat::pf8bit;
+    std::uint16_t frameCount_ = 1;
+    std::int32_t slicePosition_ = 0;
+    std::int32_t imageNumber_ = 0;
+};
+
+// The slice position text of an element list: "Slice Location", else the part of
+// "Image Position Patient" after its second backslash.
+std::string SlicePositionText(const std::vector<std::string>& elements);
+
+// Thousandths of a millimetre of a decimal text; 0 when it is not a number; raises a range
+// error outside the signed 32-bit range.
+std::int32_t MillimetresToMicrometres(std::string_view text);
+
+} // namespace tarvicon

@@ -1,0 +1,86 @@
+#pragma once
+// The element walk of the DICOM reader: turns the bytes after "DICM" into element lines and
+// gathers the pixel data. Internal to the reader; TDicomFile is the public face.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dicom/TagDictionary.h"
+
+namespace tarvicon {
+
+// The pixel data as the walk found it: pieces of the input, in order. For encapsulated data
+// each piece is one item's content, the basic offset table first.
+struct TPixelPieces {
+    std::vector<std::string_view> Pieces;
+    bool Encapsulated = false;
+
+    std::size_t Size() const;
+    bool Empty() const { return Size() == 0; }
+    std::string Joined() const;
+    void Replace(std::string_view bytes);
+    void Append(std::string_view bytes);
+};
+
+class TElementReader {
+public:
+    // data: the whole file; elements: the list the lines are appended to (read as it grows).
+    TElementReader(std::string_view data, std::vector<std::string>& elements);
+
+    // Finds "DICM" and reads every element; raises the reader's messages.
+    void Walk();
+
+    // Offset of the cursor from the start of the data.
+    std::size_t Cursor() const { return pos_; }
+    // Key of the element being read, or last read; empty before the first.
+    const std::string& Key() const { return key_; }
+    // The pixel data gathered so far.
+    TPixelPieces& Pixels() { return pixels_; }
+    // The frame count looked up at the last explicit OW, or OB of undefined length in group
+    // 7FE0; -1 when there was none.
+    long long FrameCountSeen() const { return frameCountSeen_; }
+
+private:
+    enum class TPixelVr { Implicit, OB, OW };
+
+    std::size_t Left() const { return data_.size() - pos_; }
+    std::uint16_t Read16();
+    std::uint32_t Read32();
+    std::string_view ReadText(std::uint32_t length);
+
+    void ReadElement();
+    void ReadImplicit(TReadRule rule, std::uint16_t length);
+    std::string ReadNumbers(int number, std::uint32_t length);
+    std::string ReadTags(std::uint32_t length);
+    std::string ReadSequence(std::uint32_t length);
+    void ReadPixelData(std::uint32_t length, TPixelVr vr);
+    void ReadEncapsulated();
+    std::string_view UndefinedItem();
+    void StoreValue(std::string_view value);
+    void StoreOwnedValue(std::string value);
+    void AddLine(std::string_view value);
+    void AddLine(std::string_view value, std::size_t size);
+
+    std::string_view data_;
+    std::vector<std::string>& elements_;
+    std::size_t pos_ = 0;
+    std::string key_;
+    TPixelPieces pixels_;
+    long long frameCountSeen_ = -1;
+    std::deque<std::string> ownedValues_; // values that became pixel data but are not input bytes
+};
+
+// Value of the first line whose key equals key without regard to letter case; empty if none.
+std::string LookupValue(const std::vector<std::string>& elements, std::string_view key);
+
+// Integer of a value text, or fallback when the text is not a whole number that fits 32 bits.
+long long IntegerOr(std::string_view text, long long fallback);
+
+// Bytes per pixel from the element list; raises "Illegal pixel size 1".
+int BytesPerPixelOf(const std::vector<std::string>& elements);
+
+} // namespace tarvicon

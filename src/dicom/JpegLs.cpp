@@ -1,0 +1,150 @@
+#include "dicom/JpegLs.h"
+
+#include "dicom/JpegLsApi.h"
+#include "util/Errors.h"
+#include "util/Folders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dlfcn.h>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace tarvicon {
+
+namespace {
+
+constexpr const char* kTermsOfUse =
+    "The JPEG-LS codec is CharLS; its terms of use: https://github.com/team-charls/charls/blob/main/LICENSE.md";
+
+// The library and its entry points, program-wide; loaded once and kept until the program ends.
+struct TCodecLibrary {
+    std::mutex Lock;
+    void* Handle = nullptr;
+    int LiveDecoders = 0;
+    JPEGLS_Create_t Create = nullptr;
+    JPEGLS_Destroy_t Destroy = nullptr;
+    JPEGLS_SetMessageCallback_t SetMessageCallback = nullptr;
+    JPEGLS_StartDecode_t StartDecode = nullptr;
+    JPEGLS_GetInfo_t GetInfo = nullptr;
+    JPEGLS_DecodeToCB_t DecodeToCB = nullptr;
+    JPEGLS_CheckOk_t CheckOk = nullptr;
+};
+
+TCodecLibrary& Library() {
+    static TCodecLibrary library;
+    return library;
+}
+
+template <typename F>
+void Resolve(void* handle, const char* name, F& entry) {
+    entry = reinterpret_cast<F>(dlsym(handle, name));
+    if (!entry) RaiseError(std::string("The library ") + kJpegLsLibrary + " has no entry point " + name);
+}
+
+void LoadLibrary(TCodecLibrary& library) {
+    void* handle = dlopen((ExeDir() + kJpegLsLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) handle = dlopen(kJpegLsLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* error = dlerror();
+        RaiseError(std::string("Cannont load library ") + kJpegLsLibrary + "(" + (error ? error : "") + ")\r\n" +
+                   kTermsOfUse);
+    }
+    try {
+        Resolve(handle, "JPEGLS_Create", library.Create);
+        Resolve(handle, "JPEGLS_Destroy", library.Destroy);
+        Resolve(handle, "JPEGLS_SetMessageCallback", library.SetMessageCallback);
+        Resolve(handle, "JPEGLS_StartDecode", library.StartDecode);
+        Resolve(handle, "JPEGLS_GetInfo", library.GetInfo);
+        Resolve(handle, "JPEGLS_DecodeToCB", library.DecodeToCB);
+        Resolve(handle, "JPEGLS_CheckOk", library.CheckOk);
+    } catch (...) {
+        dlclose(handle);
+        throw;
+    }
+    library.Handle = handle;
+}
+
+} // namespace
+
+TJpegLsDecoder::TJpegLsDecoder() {
+    TCodecLibrary& library = Library();
+    const std::lock_guard guard(library.Lock);
+    if (++library.LiveDecoders == 1 && !library.Handle) {
+        try {
+            LoadLibrary(library);
+        } catch (...) {
+            --library.LiveDecoders;
+            throw;
+        }
+    }
+    handle_ = library.Handle ? library.Create() : nullptr;
+    if (handle_) library.SetMessageCallback(handle_, &TJpegLsDecoder::MessageCallback, this);
+}
+
+TJpegLsDecoder::~TJpegLsDecoder() {
+    TCodecLibrary& library = Library();
+    const std::lock_guard guard(library.Lock);
+    if (handle_) library.Destroy(handle_);
+    --library.LiveDecoders;
+}
+
+void TJpegLsDecoder::SetInput(std::span<const std::uint8_t> input) {
+    input_ = input.data();
+    inputLength_ = input.size();
+    position_ = 0;
+}
+
+std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> input) {
+    SetInput(input);
+    output_.clear();
+    if (!handle_) return {};
+    const TCodecLibrary& library = Library();
+    // The codec reports failures through CheckOk; a failed decode simply leaves a short output.
+    library.StartDecode(handle_, &TJpegLsDecoder::ReadCallback, this);
+    library.CheckOk(handle_);
+    std::vector<char> info(JPEGLS_INFO_SIZE);
+    library.GetInfo(handle_, info.data());
+    library.CheckOk(handle_);
+    library.DecodeToCB(handle_, &TJpegLsDecoder::WriteCallback, this);
+    library.CheckOk(handle_);
+    return std::exchange(output_, {});
+}
+
+std::size_t TJpegLsDecoder::ReadCallback(void* user, void* buffer, std::size_t size) {
+    auto& self = *static_cast<TJpegLsDecoder*>(user);
+    if (size == 0) return 0;
+    const std::size_t count = std::min(size, self.inputLength_ - self.position_);
+    if (count > 0) std::memcpy(buffer, self.input_ + self.position_, count);
+    self.position_ += count;
+    return count;
+}
+
+int TJpegLsDecoder::WriteCallback(void* user, const void* bytes, std::size_t size) {
+    auto& self = *static_cast<TJpegLsDecoder*>(user);
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    self.output_.insert(self.output_.end(), first, first + size);
+    return 1;
+}
+
+void TJpegLsDecoder::MessageCallback(void*, const char*) {}
+
+std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int, int, int, int) {
+    TJpegLsDecoder decoder;
+    return decoder.Decode(stream);
+}
+
+void* JpegLsLibraryHandle() {
+    TCodecLibrary& library = Library();
+    const std::lock_guard guard(library.Lock);
+    return library.Handle;
+}
+
+int JpegLsLiveDecoders() {
+    TCodecLibrary& library = Library();
+    const std::lock_guard guard(library.Lock);
+    return library.LiveDecoders;
+}
+
+} // namespace tarvicon

@@ -1,0 +1,55 @@
+#pragma once
+// Bridge to the JPEG-LS codec library (libjpegls.so) for pixel data of transfer syntax
+// 1.2.840.10008.1.2.4.80. The library is loaded on first use, from the program's folder first,
+// then from the library path, and stays loaded.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tarvicon {
+
+// File name of the codec library.
+inline constexpr const char* kJpegLsLibrary = "libjpegls.so";
+
+// One codec instance: feeds it the compressed bytes, collects what it writes.
+class TJpegLsDecoder {
+public:
+    // Loads the library when this is the first live decoder and it is not loaded yet; raises
+    // "Cannont load library ..." or names a missing entry point.
+    TJpegLsDecoder();
+    ~TJpegLsDecoder();
+    TJpegLsDecoder(const TJpegLsDecoder&) = delete;
+    TJpegLsDecoder& operator=(const TJpegLsDecoder&) = delete;
+
+    // The bytes exactly as the codec wrote them; short or empty when it failed.
+    std::vector<std::uint8_t> Decode(std::span<const std::uint8_t> input);
+
+    // Sets the bytes the read callback serves, from the start.
+    void SetInput(std::span<const std::uint8_t> input);
+
+    // The callbacks handed to the codec; user is the decoder.
+    static std::size_t ReadCallback(void* user, void* buffer, std::size_t size);
+    static int WriteCallback(void* user, const void* bytes, std::size_t size);
+    static void MessageCallback(void* user, const char* text);
+
+private:
+    void* handle_ = nullptr;
+    const std::uint8_t* input_ = nullptr;
+    std::size_t inputLength_ = 0;
+    std::size_t position_ = 0;
+    std::vector<std::uint8_t> output_;
+};
+
+// Decodes with a new decoder object; the four numbers are not used.
+std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns,
+                                       int rows, int frames);
+
+// The loaded library's handle, or nullptr before the first load.
+void* JpegLsLibraryHandle();
+
+// Number of live TJpegLsDecoder objects.
+int JpegLsLiveDecoders();
+
+} // namespace tarvicon

@@ -1,0 +1,19 @@
+#pragma once
+// Decoder for pixel data of transfer syntax 1.2.840.10008.1.2.4.70: the lossless, Huffman-coded
+// JPEG process 14 (SOF3, predictors 1 to 7). 8-bit grey, 8-bit RGB, and grey of any other
+// precision up to 16 bits as 16-bit little-endian samples. Only the first scan is decoded.
+
+#include "util/Bytes.h"
+
+#include <cstdint>
+#include <span>
+
+namespace tarvicon {
+
+// Decodes a JPEG stream into a zero-filled buffer of bytesPerPixel x columns x rows x frames
+// bytes; samples beyond it are dropped. An empty stream gives an empty buffer. A stream that is
+// not lossless shows the notice "Unable to extract this file format." and gives the zero image.
+TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns, int rows,
+                               int frames);
+
+} // namespace tarvicon

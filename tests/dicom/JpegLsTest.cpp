@@ -1,0 +1,73 @@
+#include "dicom/Dicoms.h"
+#include "dicom/JpegLs.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tarvicon {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(JpegLsBridge, LoadsTheLibraryOnceAndReusesIt) {
+    TDicomFile file;
+    file.LoadFromFile(test::Fixtures() / "jls_gray16.dcm");
+    void* const first = JpegLsLibraryHandle();
+    ASSERT_NE(first, nullptr);
+    file.LoadFromFile(test::Fixtures() / "jls_rgb8.dcm");
+    EXPECT_EQ(JpegLsLibraryHandle(), first);
+    EXPECT_EQ(JpegLsLiveDecoders(), 0);
+}
+
+TEST(JpegLsBridge, ReadCallbackServesWhatIsLeft) {
+    TJpegLsDecoder decoder;
+    const std::uint8_t input[5] = {1, 2, 3, 4, 5};
+    decoder.SetInput(input);
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 0), 0u);
+    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 3), 3u);
+    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 8), 2u);
+    EXPECT_EQ(buffer[1], 5);
+    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 8), 0u);
+}
+
+TEST(JpegLsBridge, UndecodableStreamGivesTheZeroImage) {
+    test::TDicomWriter w;
+    w.Preamble().Meta("1.2.840.10008.1.2.4.80").US(0x0028, 0x0010, 4).US(0x0028, 0x0011, 5);
+    w.US(0x0028, 0x0100, 16).US(0x0028, 0x0101, 16).US(0x0028, 0x0102, 15);
+    w.Encapsulated({"\xFF\xD8\xFF\xF7garbage that is no JPEG-LS frame"});
+    TDicomFile file;
+    file.LoadFromString(w.Bytes());
+    ASSERT_EQ(file.PixelDataSize(), 40u);
+    EXPECT_TRUE(std::all_of(file.PixelData(), file.PixelData() + 40, [](auto b) { return b == 0; }));
+}
+
+// The command-line tool copied alone into a folder, with the given file as its libjpegls.so.
+test::TProcessResult DumpWithLibrary(const fs::path& folder, const fs::path* library) {
+    fs::copy_file(test::BinDir() / "tarvicon-cli", folder / "tarvicon-cli");
+    if (library) fs::copy_file(*library, folder / kJpegLsLibrary);
+    return test::RunProcess({(folder / "tarvicon-cli").string(), "dump", (test::Fixtures() / "jls_gray8.dcm").string()},
+                            {"LD_LIBRARY_PATH="});
+}
+
+TEST(JpegLsBridge, MissingLibraryOrEntryPointIsReported) {
+    test::TTempDir alone;
+    const auto missing = DumpWithLibrary(alone.Path(), nullptr);
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err.rfind("Cannont load library libjpegls.so(", 0), 0u) << missing.Err;
+    EXPECT_NE(missing.Err.find(")\r\nThe JPEG-LS codec is CharLS; its terms of use: https://"), std::string::npos);
+    EXPECT_NE(missing.Err.find("\r\nTag: Pixel data"), std::string::npos);
+
+    test::TTempDir wrong;
+    // Any shared library without the entry points stands in: the C library's math part.
+    const fs::path libm = fs::exists("/lib/x86_64-linux-gnu/libm.so.6") ? "/lib/x86_64-linux-gnu/libm.so.6"
+                                                                         : "/usr/lib/x86_64-linux-gnu/libm.so.6";
+    const auto noEntry = DumpWithLibrary(wrong.Path(), &libm);
+    EXPECT_EQ(noEntry.Status, 1);
+    EXPECT_EQ(noEntry.Err.rfind("The library libjpegls.so has no entry point JPEGLS_Create", 0), 0u) << noEntry.Err;
+}
+
+} // namespace
+} // namespace tarvicon
