@@ -53,9 +53,13 @@ TEST(LosslessJpeg, DecodesWhatDcmtkWroteIdenticallyToTheSource) {
             TDicomFile compressed;
             compressed.LoadFromFile(test::Fixtures() / (kind + std::string(name) + ".dcm"));
             EXPECT_EQ(compressed.Width(), source.Width());
-            EXPECT_EQ(compressed.FrameCount(), source.FrameCount());
-            ASSERT_EQ(compressed.PixelDataSize(), source.PixelDataSize());
-            EXPECT_EQ(0, std::memcmp(compressed.PixelData(), source.PixelData(), source.PixelDataSize()));
+            // The source keeps 8-bit samples as OB with a defined length, which does not set the
+            // frame count, and may carry a pad byte to even length: compare the image's bytes.
+            const std::size_t image = std::size_t(source.Width()) * source.Height() * compressed.FrameCount() *
+                                      std::size_t(source.BytesPerPixel());
+            ASSERT_GE(source.PixelDataSize(), image);
+            ASSERT_EQ(compressed.PixelDataSize(), image);
+            EXPECT_EQ(0, std::memcmp(compressed.PixelData(), source.PixelData(), image));
         }
     }
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace tarvicon {
@@ -17,6 +18,18 @@ const char* const kReaderMessages[] = {
     "Input stream overflow 4a",    "Invalid item size",       "Item size out of mind",
     "Invalid image size 1",        "Illegal pixel size 1",    "Invalid pixel size",
     "Unsuported transfer syntax ", "Range check error",
+};
+
+// Files the reader's own rules read otherwise than pydicom does, with what the reader gives.
+struct TDeparture {
+    const char* Path;
+    const char* Message; // empty: accepted, but its pixel bytes are not the reference's
+    const char* Why;
+};
+const TDeparture kDepartures[] = {
+    {"UN_sequence.dcm", "Item size out of mind", "UN is text to the reader; undefined length is too long"},
+    {"waveform_ecg.dcm", "Invalid image size 1", "every OW is pixel data to the reader, also one without an image"},
+    {"nested_priv_SQ.dcm", "", "an implicit sequence of undefined length is text of 65535 bytes: it swallows the pixels"},
 };
 
 struct TManifestLine {
@@ -51,8 +64,15 @@ TEST(RealFiles, EveryPydicomTestFileEndsAsTheReaderPrescribes) {
         } catch (const std::exception& error) {
             message = error.what();
         }
+        const auto departure = std::find_if(std::begin(kDepartures), std::end(kDepartures),
+                                            [&](const TDeparture& d) { return entry.Path == d.Path; });
+        if (departure != std::end(kDepartures)) {
+            EXPECT_EQ(message.substr(0, message.find("\r\n")), departure->Message) << departure->Why;
+            continue;
+        }
         if (entry.Outcome == "ok") {
-            ASSERT_EQ(message, "");
+            EXPECT_EQ(message, "");
+            if (!message.empty()) continue;
             ++accepted;
             if (entry.Raw.empty()) continue;
             const std::string reference = test::ReadFile(test::Fixtures() / "pydicom" / entry.Raw);
@@ -63,7 +83,8 @@ TEST(RealFiles, EveryPydicomTestFileEndsAsTheReaderPrescribes) {
             continue;
         }
         ++refused;
-        ASSERT_NE(message, "") << "accepted, expected " << entry.Detail;
+        EXPECT_NE(message, "") << "accepted, expected " << entry.Detail;
+        if (message.empty()) continue;
         EXPECT_NE(message.find("\r\nTag: "), std::string::npos);
         const std::string first = message.substr(0, message.find("\r\n"));
         if (entry.Outcome == "error" && entry.Detail.rfind("Unsuported transfer syntax ", 0) != 0) {
