@@ -196,6 +196,7 @@ private:
         TByteBuffer buffer(size);
         std::size_t at = 0;
         for (const std::string_view piece : pixels.Pieces) {
+            if (piece.empty()) continue;
             std::memcpy(buffer.data() + at, piece.data(), piece.size());
             at += piece.size();
         }
@@ -204,7 +205,7 @@ private:
 
     template <typename Decoded>
     void CopyFrame(TByteBuffer& buffer, std::size_t at, const Decoded& frame) {
-        if (at >= buffer.size()) return;
+        if (at >= buffer.size() || frame.size() == 0) return;
         std::memcpy(buffer.data() + at, frame.data(), std::min<std::size_t>(frame.size(), buffer.size() - at));
     }
 

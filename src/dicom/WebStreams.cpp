@@ -46,7 +46,7 @@ TWebStream::TWebStream(const std::string& address) {
 
 std::size_t TWebStream::Read(void* buffer, std::size_t count) {
     const std::size_t n = std::min(count, text_.size() - position_);
-    std::memcpy(buffer, text_.data() + position_, n);
+    if (n > 0) std::memcpy(buffer, text_.data() + position_, n);
     position_ += n;
     return n;
 }
