@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -31,9 +32,20 @@ std::span<const std::uint8_t> Bytes(std::string_view text) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file) RaiseError("Cannot open file \"" + path + "\". " + std::strerror(errno));
-    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::streamoff size = file.tellg();
+    std::string content;
+    if (size > 0) {
+        content.resize(static_cast<std::size_t>(size));
+        file.seekg(0);
+        file.read(content.data(), size);
+    } else {
+        // Not a regular file (a pipe, a device): read until it ends.
+        file.clear();
+        file.seekg(0);
+        content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
     if (file.bad()) RaiseError("Cannot read file \"" + path + "\". " + std::strerror(errno));
     return content;
 }
@@ -48,9 +60,9 @@ bool StartsWithHttp(const std::string& path) {
 
 // The JPEG stream of each frame of encapsulated pixel data: by the basic offset table when
 // its entries fall on item starts, else by the start-of-image marker at the start of an item.
-std::vector<std::string> CutFrames(const TPixelPieces& pixels, int frames) {
+std::vector<std::string_view> CutFrames(const TPixelPieces& pixels, int frames, std::deque<std::string>& joined) {
     const auto& items = pixels.Pieces;
-    std::vector<std::string> result;
+    std::vector<std::string_view> result;
     if (items.size() < 2) return result;
     const std::string_view table = items[0];
 
@@ -87,9 +99,13 @@ std::vector<std::string> CutFrames(const TPixelPieces& pixels, int frames) {
     }
     for (std::size_t f = 0; f < firstItem.size(); ++f) {
         const std::size_t end = f + 1 < firstItem.size() ? firstItem[f + 1] : items.size();
-        std::string frame;
+        if (end == firstItem[f] + 1) {
+            result.push_back(items[firstItem[f]]);
+            continue;
+        }
+        std::string& frame = joined.emplace_back();
         for (std::size_t i = firstItem[f]; i < end; ++i) frame.append(items[i]);
-        result.push_back(std::move(frame));
+        result.push_back(frame);
     }
     return result;
 }
@@ -214,8 +230,9 @@ private:
         const int columns = file_.width_;
         const int rows = file_.height_;
         const int frames = file_.frameCount_;
-        std::vector<std::string> frameStreams;
-        if (pixels.Encapsulated) frameStreams = CutFrames(pixels, frames);
+        std::deque<std::string> joinedFrames;
+        std::vector<std::string_view> frameStreams;
+        if (pixels.Encapsulated) frameStreams = CutFrames(pixels, frames, joinedFrames);
 
         if (frameStreams.empty()) {
             // Not cut into items: the whole buffer, for lossless JPEG behind a 4-byte offset table.
@@ -239,7 +256,7 @@ private:
         for (std::size_t f = 0; f < frameStreams.size() && f < std::size_t(frames); ++f) {
             const auto stream = Bytes(frameStreams[f]);
             if (lossless)
-                CopyFrame(buffer, f * frameSize, DecodeLosslessJpeg(stream, bytesPerPixel, columns, rows, 1));
+                DecodeLosslessJpegInto(stream, buffer.span().subspan(f * frameSize, frameSize));
             else
                 CopyFrame(buffer, f * frameSize, DecodeJpegLs(stream, bytesPerPixel, columns, rows, 1));
         }

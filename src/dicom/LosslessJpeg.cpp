@@ -28,6 +28,13 @@ struct THuffmanTable {
     std::array<std::uint8_t, 256> FastSymbol; // next 8 bits -> symbol, kLongCode when longer
     std::array<std::uint8_t, 256> FastLength{};
     std::array<std::uint8_t, 18> SymbolLength{};
+    // The next 12 bits -> the whole difference when its code and extra bits fit in them
+    // (Bits = 0 otherwise): one look-up per sample for the common small differences.
+    struct TDifference {
+        std::int32_t Value;
+        std::uint8_t Bits;
+    };
+    std::array<TDifference, 4096> FastDifference{};
 
     void Build() {
         FastSymbol.fill(kLongCode);
@@ -51,6 +58,22 @@ struct THuffmanTable {
             }
             code <<= 1;
         }
+        for (std::uint32_t bits = 0; bits < 4096; ++bits) {
+            const std::uint8_t symbol = FastSymbol[bits >> 4];
+            if (symbol == kLongCode) continue;
+            const int length = FastLength[bits >> 4];
+            if (symbol == 16) {
+                FastDifference[bits] = {32768, static_cast<std::uint8_t>(length)};
+                continue;
+            }
+            if (length + symbol > 12) continue;
+            int value = 0;
+            if (symbol > 0) {
+                value = static_cast<int>((bits >> (12 - length - symbol)) & ((1u << symbol) - 1));
+                if (value < (1 << (symbol - 1))) value -= (1 << symbol) - 1;
+            }
+            FastDifference[bits] = {value, static_cast<std::uint8_t>(length + symbol)};
+        }
     }
 };
 
@@ -73,6 +96,7 @@ public:
         bits_ += 32;
     }
     std::uint32_t Peek8() const { return static_cast<std::uint32_t>(acc_ >> 56); }
+    std::uint32_t Peek12() const { return static_cast<std::uint32_t>(acc_ >> 52); }
     void Skip(int count) {
         acc_ <<= count;
         bits_ -= count;
@@ -103,6 +127,11 @@ private:
 // The difference of one sample, decoded with table t.
 inline int DecodeDifference(TBitReader& reader, const THuffmanTable& t) {
     reader.Fill();
+    const THuffmanTable::TDifference fast = t.FastDifference[reader.Peek12()];
+    if (fast.Bits != 0) {
+        reader.Skip(fast.Bits);
+        return fast.Value;
+    }
     const std::uint32_t peek = reader.Peek8();
     int symbol = t.FastSymbol[peek];
     if (symbol != kLongCode) {
@@ -248,7 +277,7 @@ std::vector<std::uint8_t> CompactData(std::span<const std::uint8_t> data) {
 // Decodes rows of Components interleaved samples in one run (no restart interval).
 template <typename T, int Predictor, int Components>
 void DecodeRows(TBitReader& reader, const THuffmanTable* tables, T* previous, T* current, int width, int firstRow,
-                int rows, int initial, T* out, std::size_t outSamples) {
+                int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
     for (int row = firstRow; row < rows; ++row) {
         if (row == 0) {
             for (int c = 0; c < Components && c < width; ++c)
@@ -268,14 +297,14 @@ void DecodeRows(TBitReader& reader, const THuffmanTable* tables, T* previous, T*
         }
         const std::size_t at = std::size_t(row) * std::size_t(width);
         if (at >= outSamples) return; // later rows would be dropped anyway
-        std::memcpy(out + at, current, std::min<std::size_t>(width, outSamples - at) * sizeof(T));
+        std::memcpy(out + at * sizeof(T), current, std::min<std::size_t>(width, outSamples - at) * sizeof(T));
         std::swap(previous, current);
     }
 }
 
 template <typename T, int Components>
 void DecodeRowsBy(int predictor, TBitReader& reader, const THuffmanTable* tables, T* previous, T* current, int width,
-                  int rows, int initial, T* out, std::size_t outSamples) {
+                  int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
     switch (predictor) {
     case 2: DecodeRows<T, 2, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
     case 3: DecodeRows<T, 3, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
@@ -292,7 +321,8 @@ void DecodeRowsBy(int predictor, TBitReader& reader, const THuffmanTable* tables
 // second sample of the second row, else with the initial prediction.
 template <typename T>
 void DecodeWithRestarts(const TScan& scan, TBitReader& reader, const THuffmanTable* tables, int components,
-                        T* previous, T* current, int width, int rows, int initial, T* out, std::size_t outSamples) {
+                        T* previous, T* current, int width, int rows, int initial, std::uint8_t* out,
+                        std::size_t outSamples) {
     const std::size_t interval = static_cast<std::size_t>(scan.RestartInterval);
     const bool searchMarkers = components == 1;
     for (int row = 0; row < rows; ++row) {
@@ -316,18 +346,18 @@ void DecodeWithRestarts(const TScan& scan, TBitReader& reader, const THuffmanTab
             }
             current[i] = static_cast<T>(predicted + DecodeDifference(reader, table));
         }
-        std::memcpy(out + rowStart, current, std::min<std::size_t>(width, outSamples - rowStart) * sizeof(T));
+        std::memcpy(out + rowStart * sizeof(T), current, std::min<std::size_t>(width, outSamples - rowStart) * sizeof(T));
         std::swap(previous, current);
     }
 }
 
 template <typename T>
-void DecodeImage(const TScan& scan, TBitReader& reader, int components, TByteBuffer& output) {
+void DecodeImage(const TScan& scan, TBitReader& reader, int components, std::span<std::uint8_t> output) {
     const int width = scan.Components * scan.SamplesPerLine;
     const int rows = scan.Lines;
     if (width <= 0 || rows <= 0) return;
     std::vector<T> previous(static_cast<std::size_t>(width)), current(static_cast<std::size_t>(width));
-    T* out = reinterpret_cast<T*>(output.data());
+    std::uint8_t* const out = output.data();
     const std::size_t outSamples = output.size() / sizeof(T);
     const int initial = 1 << (scan.Precision - 1);
     const THuffmanTable* tables = scan.Tables.data();
@@ -350,12 +380,18 @@ TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPe
     const long long size = static_cast<long long>(bytesPerPixel) * columns * rows * frames;
     if (bytesPerPixel < 0 || columns < 0 || rows < 0 || frames < 0 || size > UINT32_MAX) RaiseRangeError();
     if (stream.size() < 32) NotJpeg();
-
-    TScan scan = ParseHeader(stream);
     TByteBuffer output(static_cast<std::size_t>(size));
+    DecodeLosslessJpegInto(stream, output.span());
+    return output;
+}
+
+void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output) {
+    if (stream.empty()) return;
+    if (stream.size() < 32) NotJpeg();
+    TScan scan = ParseHeader(stream);
     if (!scan.Extractable || !scan.Lossless) {
         Host().Notice("Unable to extract this file format.");
-        return output;
+        return;
     }
     const int needed = std::max(scan.ScanComponents, 1);
     if (static_cast<int>(scan.Tables.size()) < needed) {
@@ -378,7 +414,6 @@ TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPe
         DecodeImage<std::uint8_t>(scan, reader, rgb ? 3 : 1, output);
     else
         DecodeImage<std::uint16_t>(scan, reader, 1, output);
-    return output;
 }
 
 } // namespace tarvicon

@@ -16,4 +16,7 @@ namespace tarvicon {
 TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns, int rows,
                                int frames);
 
+// The same into a zero-filled output the caller holds; samples beyond it are dropped.
+void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output);
+
 } // namespace tarvicon
