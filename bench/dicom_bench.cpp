@@ -6,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <random>
 
@@ -23,7 +22,8 @@ std::vector<std::uint16_t> Phantom(int size) {
         for (int x = 0; x < size; ++x) {
             const double r = std::hypot(x - size / 2.0, y - size / 2.0) / (size / 2.0);
             const double body = r < 0.9 ? 1040 + 200 * std::cos(r * 7) : 24;
-            samples[std::size_t(y) * size + x] = static_cast<std::uint16_t>(std::clamp(body + noise(random), 0.0, 4095.0));
+            samples[std::size_t(y) * size + x] =
+                static_cast<std::uint16_t>(std::clamp(body + noise(random), 0.0, 4095.0));
         }
     return samples;
 }
@@ -48,7 +48,8 @@ void BM_DecodeLosslessJpeg_512x512x16(benchmark::State& state) {
     options.Precision = 16;
     options.Predictor = static_cast<int>(state.range(0));
     const std::string stream = test::EncodeLosslessJpeg(Phantom(512), 512, 512, options);
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(stream.data()),
+                                              stream.size());
     for (auto _ : state) {
         const TByteBuffer image = DecodeLosslessJpeg(bytes, 2, 512, 512, 1);
         benchmark::DoNotOptimize(image.data());

@@ -5,9 +5,8 @@
 
 #include "dicom/JpegLsApi.h"
 
-#include <charls/charls.h>
-
 #include <algorithm>
+#include <charls/charls.h>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -55,7 +54,9 @@ struct Codec {
     }
 };
 
-Codec* AsCodec(JPEGLS_HANDLE handle) { return static_cast<Codec*>(handle); }
+Codec* AsCodec(JPEGLS_HANDLE handle) {
+    return static_cast<Codec*>(handle);
+}
 
 // Pixels of a non-interleaved colour image come plane after plane; DICOM wants them interleaved.
 std::vector<std::uint8_t> Interleave(const std::vector<std::uint8_t>& planar, std::size_t components,
@@ -64,7 +65,8 @@ std::vector<std::uint8_t> Interleave(const std::vector<std::uint8_t>& planar, st
     const std::size_t pixels = planar.size() / (components * sampleBytes);
     for (std::size_t c = 0; c < components; ++c)
         for (std::size_t p = 0; p < pixels; ++p)
-            std::copy_n(&planar[(c * pixels + p) * sampleBytes], sampleBytes, &out[(p * components + c) * sampleBytes]);
+            std::copy_n(&planar[(c * pixels + p) * sampleBytes], sampleBytes,
+                        &out[(p * components + c) * sampleBytes]);
     return out;
 }
 
@@ -72,18 +74,22 @@ std::vector<std::uint8_t> Interleave(const std::vector<std::uint8_t>& planar, st
 
 extern "C" {
 
-__attribute__((visibility("default"))) JPEGLS_HANDLE JPEGLS_Create(void) { return new (std::nothrow) Codec(); }
+__attribute__((visibility("default"))) JPEGLS_HANDLE JPEGLS_Create(void) {
+    return new (std::nothrow) Codec();
+}
 
-__attribute__((visibility("default"))) void JPEGLS_Destroy(JPEGLS_HANDLE handle) { delete AsCodec(handle); }
+__attribute__((visibility("default"))) void JPEGLS_Destroy(JPEGLS_HANDLE handle) {
+    delete AsCodec(handle);
+}
 
-__attribute__((visibility("default"))) void JPEGLS_SetMessageCallback(JPEGLS_HANDLE handle,
-                                                                      JPEGLS_MessageCallback callback, void* user) {
+__attribute__((visibility("default"))) void
+JPEGLS_SetMessageCallback(JPEGLS_HANDLE handle, JPEGLS_MessageCallback callback, void* user) {
     AsCodec(handle)->message = callback;
     AsCodec(handle)->messageUser = user;
 }
 
-__attribute__((visibility("default"))) void JPEGLS_StartDecode(JPEGLS_HANDLE handle, JPEGLS_ReadCallback callback,
-                                                               void* user) {
+__attribute__((visibility("default"))) void JPEGLS_StartDecode(JPEGLS_HANDLE handle,
+                                                               JPEGLS_ReadCallback callback, void* user) {
     Codec& codec = *AsCodec(handle);
     codec.ok = true;
     codec.input.clear();
@@ -122,11 +128,12 @@ __attribute__((visibility("default"))) void JPEGLS_GetInfo(JPEGLS_HANDLE handle,
         return;
     }
     std::snprintf(info, JPEGLS_INFO_SIZE, "width=%u\nheight=%u\nbits=%d\ncomponents=%d\ninterleave=%d\n",
-                  frame.width, frame.height, frame.bits_per_sample, frame.component_count, static_cast<int>(mode));
+                  frame.width, frame.height, frame.bits_per_sample, frame.component_count,
+                  static_cast<int>(mode));
 }
 
-__attribute__((visibility("default"))) void JPEGLS_DecodeToCB(JPEGLS_HANDLE handle, JPEGLS_WriteCallback callback,
-                                                              void* user) {
+__attribute__((visibility("default"))) void JPEGLS_DecodeToCB(JPEGLS_HANDLE handle,
+                                                              JPEGLS_WriteCallback callback, void* user) {
     Codec& codec = *AsCodec(handle);
     if (!codec.ok) return;
     const DecoderPtr decoder = codec.OpenDecoder();
@@ -147,7 +154,8 @@ __attribute__((visibility("default"))) void JPEGLS_DecodeToCB(JPEGLS_HANDLE hand
         codec.Fail("Out of memory");
         return;
     }
-    const charls_jpegls_errc error = charls_jpegls_decoder_decode_to_buffer(decoder.get(), pixels.data(), size, 0);
+    const charls_jpegls_errc error =
+        charls_jpegls_decoder_decode_to_buffer(decoder.get(), pixels.data(), size, 0);
     if (error != charls::jpegls_errc::success) {
         codec.Fail(charls_get_error_message(error));
         return;
@@ -158,6 +166,8 @@ __attribute__((visibility("default"))) void JPEGLS_DecodeToCB(JPEGLS_HANDLE hand
     if (!callback(user, pixels.data(), pixels.size())) codec.Fail("The decoded samples were refused");
 }
 
-__attribute__((visibility("default"))) int JPEGLS_CheckOk(JPEGLS_HANDLE handle) { return AsCodec(handle)->ok ? 1 : 0; }
+__attribute__((visibility("default"))) int JPEGLS_CheckOk(JPEGLS_HANDLE handle) {
+    return AsCodec(handle)->ok ? 1 : 0;
+}
 
 } // extern "C"

@@ -60,7 +60,8 @@ bool StartsWithHttp(const std::string& path) {
 
 // The JPEG stream of each frame of encapsulated pixel data: by the basic offset table when
 // its entries fall on item starts, else by the start-of-image marker at the start of an item.
-std::vector<std::string_view> CutFrames(const TPixelPieces& pixels, int frames, std::deque<std::string>& joined) {
+std::vector<std::string_view> CutFrames(const TPixelPieces& pixels, int frames,
+                                        std::deque<std::string>& joined) {
     const auto& items = pixels.Pieces;
     std::vector<std::string_view> result;
     if (items.size() < 2) return result;
@@ -80,7 +81,8 @@ std::vector<std::string_view> CutFrames(const TPixelPieces& pixels, int frames, 
             std::uint32_t entry;
             std::memcpy(&entry, table.data() + 4 * f, 4);
             const auto at = std::find(starts.begin(), starts.end(), entry);
-            if (at == starts.end() || (!firstItem.empty() && firstItem.back() >= 1 + std::size_t(at - starts.begin()))) {
+            if (at == starts.end() ||
+                (!firstItem.empty() && firstItem.back() >= 1 + std::size_t(at - starts.begin()))) {
                 firstItem.clear();
                 break;
             }
@@ -121,10 +123,14 @@ void WriteDumpFile(const std::string& path, std::string_view content) {
 
 const char* PixelFormatName(TPixelFormat format) {
     switch (format) {
-    case TPixelFormat::pf8bit: return "pf8bit";
-    case TPixelFormat::pf16bit: return "pf16bit";
-    case TPixelFormat::pf24bit: return "pf24bit";
-    case TPixelFormat::pf32bit: return "pf32bit";
+    case TPixelFormat::pf8bit:
+        return "pf8bit";
+    case TPixelFormat::pf16bit:
+        return "pf16bit";
+    case TPixelFormat::pf24bit:
+        return "pf24bit";
+    case TPixelFormat::pf32bit:
+        return "pf32bit";
     }
     return "";
 }
@@ -147,7 +153,8 @@ std::int32_t MillimetresToMicrometres(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double millimetres = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), millimetres);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(millimetres))
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(millimetres))
         return 0;
     double micrometres = millimetres * 1000.0;
     // A decimal text such as "1.005" means 1005 exactly; binary rounding must not make it 1004.
@@ -170,11 +177,20 @@ public:
 
         const int bytesPerPixel = file_.BytesPerPixel();
         switch (bytesPerPixel) {
-        case 1: file_.pixelFormat_ = TPixelFormat::pf8bit; break;
-        case 2: file_.pixelFormat_ = TPixelFormat::pf16bit; break;
-        case 3: file_.pixelFormat_ = TPixelFormat::pf24bit; break;
-        case 4: file_.pixelFormat_ = TPixelFormat::pf32bit; break;
-        default: RaiseError("Invalid pixel size");
+        case 1:
+            file_.pixelFormat_ = TPixelFormat::pf8bit;
+            break;
+        case 2:
+            file_.pixelFormat_ = TPixelFormat::pf16bit;
+            break;
+        case 3:
+            file_.pixelFormat_ = TPixelFormat::pf24bit;
+            break;
+        case 4:
+            file_.pixelFormat_ = TPixelFormat::pf32bit;
+            break;
+        default:
+            RaiseError("Invalid pixel size");
         }
         file_.width_ = CheckedRange<std::uint16_t>(IntegerOr(LookupValue(elements, "columns"), 0));
         file_.height_ = CheckedRange<std::uint16_t>(IntegerOr(LookupValue(elements, "rows"), 0));
@@ -222,7 +238,8 @@ private:
     template <typename Decoded>
     void CopyFrame(TByteBuffer& buffer, std::size_t at, const Decoded& frame) {
         if (at >= buffer.size() || frame.size() == 0) return;
-        std::memcpy(buffer.data() + at, frame.data(), std::min<std::size_t>(frame.size(), buffer.size() - at));
+        std::memcpy(buffer.data() + at, frame.data(),
+                    std::min<std::size_t>(frame.size(), buffer.size() - at));
     }
 
     void Decode(bool lossless, int bytesPerPixel, std::uint64_t frameSize, std::uint64_t imageSize) {
@@ -245,7 +262,8 @@ private:
                 decoded.Pieces.push_back({reinterpret_cast<const char*>(image.data()), image.size()});
                 Store(decoded, imageSize);
             } else {
-                const std::vector<std::uint8_t> image = DecodeJpegLs(stream, bytesPerPixel, columns, rows, frames);
+                const std::vector<std::uint8_t> image =
+                    DecodeJpegLs(stream, bytesPerPixel, columns, rows, frames);
                 decoded.Pieces.push_back({reinterpret_cast<const char*>(image.data()), image.size()});
                 Store(decoded, imageSize);
             }
@@ -284,7 +302,8 @@ void TDicomFile::LoadFromString(std::string_view bytes) {
         TFinisher(*this, reader).Run();
     } catch (const std::exception& failure) {
         pixelData_ = TByteBuffer();
-        const std::string message = dynamic_cast<const std::bad_alloc*>(&failure) ? "Out of memory" : failure.what();
+        const std::string message =
+            dynamic_cast<const std::bad_alloc*>(&failure) ? "Out of memory" : failure.what();
         const std::size_t cursor = reader.Cursor();
         elements_.push_back(reader.Key() + "=(" + std::to_string(cursor) + ") ERROR: " + message);
 
@@ -310,10 +329,16 @@ void TDicomFile::Clear() {
     elements_.clear();
 }
 
-void TDicomFile::FreePixelData() { pixelData_ = TByteBuffer(); }
+void TDicomFile::FreePixelData() {
+    pixelData_ = TByteBuffer();
+}
 
-std::string TDicomFile::Value(std::string_view key) const { return LookupValue(elements_, key); }
+std::string TDicomFile::Value(std::string_view key) const {
+    return LookupValue(elements_, key);
+}
 
-int TDicomFile::BytesPerPixel() const { return BytesPerPixelOf(elements_); }
+int TDicomFile::BytesPerPixel() const {
+    return BytesPerPixelOf(elements_);
+}
 
 } // namespace tarvicon

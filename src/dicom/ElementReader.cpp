@@ -13,8 +13,8 @@ namespace tarvicon {
 namespace {
 
 constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFF;
-constexpr std::uint32_t kItemTag = 0xE000FFFE;           // (FFFE,E000)
-constexpr std::uint32_t kItemDelimiterTag = 0xE00DFFFE;  // (FFFE,E00D)
+constexpr std::uint32_t kItemTag = 0xE000FFFE;              // (FFFE,E000)
+constexpr std::uint32_t kItemDelimiterTag = 0xE00DFFFE;     // (FFFE,E00D)
 constexpr std::uint32_t kSequenceDelimiterTag = 0xE0DDFFFE; // (FFFE,E0DD)
 constexpr std::size_t kLongestStoredValue = 1024;
 constexpr std::uint32_t kLongestText = 0x1000000;
@@ -50,11 +50,11 @@ const TVrInfo* LookupVr(char a, char b) {
     static constexpr struct {
         char Name[3];
         const TVrInfo* Info;
-    } kTable[] = {{"AE", &text}, {"AS", &text}, {"CS", &text}, {"DA", &text}, {"DS", &text}, {"DT", &text},
-                  {"IS", &text}, {"LO", &text}, {"LT", &text}, {"PN", &text}, {"SH", &text}, {"ST", &text},
-                  {"TM", &text}, {"UI", &text}, {"UN", &un},   {"OB", &ob},   {"OW", &ow},   {"SQ", &sq},
-                  {"US", &us},   {"SS", &ss},   {"UL", &ul},   {"SL", &sl},   {"FL", &fl},   {"FD", &fd},
-                  {"AT", &at}};
+    } kTable[] = {{"AE", &text}, {"AS", &text}, {"CS", &text}, {"DA", &text}, {"DS", &text},
+                  {"DT", &text}, {"IS", &text}, {"LO", &text}, {"LT", &text}, {"PN", &text},
+                  {"SH", &text}, {"ST", &text}, {"TM", &text}, {"UI", &text}, {"UN", &un},
+                  {"OB", &ob},   {"OW", &ow},   {"SQ", &sq},   {"US", &us},   {"SS", &ss},
+                  {"UL", &ul},   {"SL", &sl},   {"FL", &fl},   {"FD", &fd},   {"AT", &at}};
     for (const auto& row : kTable)
         if (row.Name[0] == a && row.Name[1] == b) return row.Info;
     return nullptr;
@@ -127,7 +127,8 @@ void TPixelPieces::Append(std::string_view bytes) {
 std::string LookupValue(const std::vector<std::string>& elements, std::string_view key) {
     for (const std::string& line : elements) {
         if (line.size() <= key.size() || line[key.size()] != '=') continue;
-        if (EqualNoCase(std::string_view(line).substr(0, key.size()), key)) return line.substr(key.size() + 1);
+        if (EqualNoCase(std::string_view(line).substr(0, key.size()), key))
+            return line.substr(key.size() + 1);
     }
     return {};
 }
@@ -183,7 +184,9 @@ void TElementReader::Walk() {
     while (Left() >= 6) ReadElement();
 }
 
-void TElementReader::AddLine(std::string_view value) { AddLine(value, value.size()); }
+void TElementReader::AddLine(std::string_view value) {
+    AddLine(value, value.size());
+}
 
 void TElementReader::AddLine(std::string_view value, std::size_t size) {
     std::string line = key_;
@@ -244,10 +247,18 @@ void TElementReader::ReadElement() {
         if (length >= kLongestText) RaiseError("Item size out of mind");
         StoreValue(ReadText(length));
         return;
-    case TValueKind::Sequence: StoreOwnedValue(ReadSequence(length)); return;
-    case TValueKind::Pixel: ReadPixelData(length, TPixelVr::OW); return;
-    case TValueKind::Numbers: StoreOwnedValue(ReadNumbers(static_cast<int>(vr->Number), length)); return;
-    case TValueKind::Tags: StoreOwnedValue(ReadTags(length)); return;
+    case TValueKind::Sequence:
+        StoreOwnedValue(ReadSequence(length));
+        return;
+    case TValueKind::Pixel:
+        ReadPixelData(length, TPixelVr::OW);
+        return;
+    case TValueKind::Numbers:
+        StoreOwnedValue(ReadNumbers(static_cast<int>(vr->Number), length));
+        return;
+    case TValueKind::Tags:
+        StoreOwnedValue(ReadTags(length));
+        return;
     }
 }
 
@@ -264,7 +275,9 @@ void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t length) {
         ReadPixelData(static_cast<std::uint32_t>(std::min<std::size_t>(Left(), kUndefinedLength - 1)),
                       TPixelVr::Implicit);
         return;
-    case TReadRule::None: StoreValue(ReadText(length)); return;
+    case TReadRule::None:
+        StoreValue(ReadText(length));
+        return;
     }
 }
 
@@ -284,16 +297,26 @@ void TElementReader::StoreOwnedValue(std::string value) {
 
 std::string TElementReader::ReadNumbers(int number, std::uint32_t length) {
     const auto kind = static_cast<TNumber>(number);
-    const std::uint32_t itemSize = kind == TNumber::U16 || kind == TNumber::S16 ? 2 : kind == TNumber::F64 ? 8 : 4;
+    const std::uint32_t itemSize = kind == TNumber::U16 || kind == TNumber::S16 ? 2
+                                   : kind == TNumber::F64                       ? 8
+                                                                                : 4;
     if (length % itemSize != 0) RaiseError("Invalid item size");
     std::string value;
     for (std::uint32_t i = 0; i < length / itemSize; ++i) {
         if (i > 0) value += '|';
         switch (kind) {
-        case TNumber::U16: AppendDecimal(value, Read16()); break;
-        case TNumber::S16: AppendDecimal(value, static_cast<std::int16_t>(Read16())); break;
-        case TNumber::U32: AppendDecimal(value, Read32()); break;
-        case TNumber::S32: AppendDecimal(value, static_cast<std::int32_t>(Read32())); break;
+        case TNumber::U16:
+            AppendDecimal(value, Read16());
+            break;
+        case TNumber::S16:
+            AppendDecimal(value, static_cast<std::int16_t>(Read16()));
+            break;
+        case TNumber::U32:
+            AppendDecimal(value, Read32());
+            break;
+        case TNumber::S32:
+            AppendDecimal(value, static_cast<std::int32_t>(Read32()));
+            break;
         case TNumber::F32: {
             const std::uint32_t bits = Read32();
             float number32;
@@ -309,7 +332,8 @@ std::string TElementReader::ReadNumbers(int number, std::uint32_t length) {
             AppendDecimal(value, FloatToInt32(number64));
             break;
         }
-        case TNumber::None: break;
+        case TNumber::None:
+            break;
         }
     }
     return value;
@@ -337,13 +361,15 @@ std::string_view TElementReader::UndefinedItem() {
 
 std::string TElementReader::ReadSequence(std::uint32_t length) {
     std::string value;
-    const std::size_t end = length == kUndefinedLength ? data_.size() : pos_ + std::min<std::size_t>(length, Left());
+    const std::size_t end =
+        length == kUndefinedLength ? data_.size() : pos_ + std::min<std::size_t>(length, Left());
     while (pos_ + 4 <= end) {
         const std::uint32_t tag = Read32();
         if (tag == kItemTag) {
             if (!value.empty()) value += "\r\n";
             const std::uint32_t itemLength = Read32();
-            const std::string_view item = itemLength == kUndefinedLength ? UndefinedItem() : ReadText(itemLength);
+            const std::string_view item =
+                itemLength == kUndefinedLength ? UndefinedItem() : ReadText(itemLength);
             value.append(item.substr(0, item.find('\0')));
         } else if (tag == kSequenceDelimiterTag) {
             if (Read32() != 0) RaiseError("Invalid item size");

@@ -2,14 +2,14 @@
 // The element walk of the DICOM reader: turns the bytes after "DICM" into element lines and
 // gathers the pixel data. Internal to the reader; TDicomFile is the public face.
 
+#include "dicom/TagDictionary.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "dicom/TagDictionary.h"
 
 namespace tarvicon {
 

@@ -15,8 +15,8 @@ namespace tarvicon {
 
 namespace {
 
-constexpr const char* kTermsOfUse =
-    "The JPEG-LS codec is CharLS; its terms of use: https://github.com/team-charls/charls/blob/main/LICENSE.md";
+constexpr const char* kTermsOfUse = "The JPEG-LS codec is CharLS; its terms of use: "
+                                    "https://github.com/team-charls/charls/blob/main/LICENSE.md";
 
 // The library and its entry points, program-wide; loaded once and kept until the program ends.
 struct TCodecLibrary {
@@ -48,8 +48,8 @@ void LoadLibrary(TCodecLibrary& library) {
     if (!handle) handle = dlopen(kJpegLsLibrary, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* error = dlerror();
-        RaiseError(std::string("Cannont load library ") + kJpegLsLibrary + "(" + (error ? error : "") + ")\r\n" +
-                   kTermsOfUse);
+        RaiseError(std::string("Cannont load library ") + kJpegLsLibrary + "(" + (error ? error : "") +
+                   ")\r\n" + kTermsOfUse);
     }
     try {
         Resolve(handle, "JPEGLS_Create", library.Create);

@@ -77,7 +77,9 @@ struct THuffmanTable {
     }
 };
 
-[[noreturn]] void NotJpeg() { RaiseError("Unable to read this file - is this really a JPEG image?"); }
+[[noreturn]] void NotJpeg() {
+    RaiseError("Unable to read this file - is this really a JPEG image?");
+}
 
 // Most significant bit first over the compacted entropy-coded data; bits past its end are zero.
 class TBitReader {
@@ -159,24 +161,38 @@ inline int DecodeDifference(TBitReader& reader, const THuffmanTable& t) {
 
 template <int Predictor>
 inline int Predict(int ra, int rb, int rc) {
-    if constexpr (Predictor == 2) return rb;
-    else if constexpr (Predictor == 3) return rc;
-    else if constexpr (Predictor == 4) return ra + rb - rc;
-    else if constexpr (Predictor == 5) return ra + ((rb - rc) >> 1);
-    else if constexpr (Predictor == 6) return rb + ((ra - rc) >> 1);
-    else if constexpr (Predictor == 7) return (ra + rb) >> 1;
-    else return ra;
+    if constexpr (Predictor == 2)
+        return rb;
+    else if constexpr (Predictor == 3)
+        return rc;
+    else if constexpr (Predictor == 4)
+        return ra + rb - rc;
+    else if constexpr (Predictor == 5)
+        return ra + ((rb - rc) >> 1);
+    else if constexpr (Predictor == 6)
+        return rb + ((ra - rc) >> 1);
+    else if constexpr (Predictor == 7)
+        return (ra + rb) >> 1;
+    else
+        return ra;
 }
 
 inline int PredictBy(int predictor, int ra, int rb, int rc) {
     switch (predictor) {
-    case 2: return Predict<2>(ra, rb, rc);
-    case 3: return Predict<3>(ra, rb, rc);
-    case 4: return Predict<4>(ra, rb, rc);
-    case 5: return Predict<5>(ra, rb, rc);
-    case 6: return Predict<6>(ra, rb, rc);
-    case 7: return Predict<7>(ra, rb, rc);
-    default: return Predict<1>(ra, rb, rc);
+    case 2:
+        return Predict<2>(ra, rb, rc);
+    case 3:
+        return Predict<3>(ra, rb, rc);
+    case 4:
+        return Predict<4>(ra, rb, rc);
+    case 5:
+        return Predict<5>(ra, rb, rc);
+    case 6:
+        return Predict<6>(ra, rb, rc);
+    case 7:
+        return Predict<7>(ra, rb, rc);
+    default:
+        return Predict<1>(ra, rb, rc);
     }
 }
 
@@ -205,7 +221,8 @@ TScan ParseHeader(std::span<const std::uint8_t> in) {
         if (in[pos++] != 0xFF) break;
         if (pos >= in.size()) break;
         const int marker = in[pos++];
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0xFF) continue;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0xFF)
+            continue;
         const std::size_t length = static_cast<std::size_t>(word(pos));
         if (pos + length > in.size()) break;
         const std::size_t body = pos + 2;
@@ -263,7 +280,8 @@ std::vector<std::uint8_t> CompactData(std::span<const std::uint8_t> data) {
         const std::uint8_t b = data[i];
         out[n++] = b;
         if (b != 0xFF || i + 1 >= data.size()) continue;
-        if (data[i + 1] == 0x00) ++i;
+        if (data[i + 1] == 0x00)
+            ++i;
         else if (data[i + 1] == 0xD9) {
             --n;
             break;
@@ -276,23 +294,25 @@ std::vector<std::uint8_t> CompactData(std::span<const std::uint8_t> data) {
 
 // Decodes rows of Components interleaved samples in one run (no restart interval).
 template <typename T, int Predictor, int Components>
-void DecodeRows(TBitReader& reader, const THuffmanTable* tables, T* previous, T* current, int width, int firstRow,
-                int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
+void DecodeRows(TBitReader& reader, const THuffmanTable* tables, T* previous, T* current, int width,
+                int firstRow, int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
     for (int row = firstRow; row < rows; ++row) {
         if (row == 0) {
             for (int c = 0; c < Components && c < width; ++c)
                 current[c] = static_cast<T>(initial + DecodeDifference(reader, tables[c]));
             for (int i = Components; i < width; ++i)
-                current[i] = static_cast<T>(current[i - Components] +
-                                            DecodeDifference(reader, tables[Components == 1 ? 0 : i % Components]));
+                current[i] =
+                    static_cast<T>(current[i - Components] +
+                                   DecodeDifference(reader, tables[Components == 1 ? 0 : i % Components]));
         } else {
             for (int c = 0; c < Components && c < width; ++c)
                 current[c] = static_cast<T>(previous[c] + DecodeDifference(reader, tables[c]));
             // Predictor chosen at compile time: no per-sample branch on it.
             for (int i = Components; i < width; ++i) {
-                const int predicted = Predict<Predictor>(current[i - Components], previous[i], previous[i - Components]);
-                current[i] = static_cast<T>(predicted +
-                                            DecodeDifference(reader, tables[Components == 1 ? 0 : i % Components]));
+                const int predicted =
+                    Predict<Predictor>(current[i - Components], previous[i], previous[i - Components]);
+                current[i] = static_cast<T>(
+                    predicted + DecodeDifference(reader, tables[Components == 1 ? 0 : i % Components]));
             }
         }
         const std::size_t at = std::size_t(row) * std::size_t(width);
@@ -303,16 +323,37 @@ void DecodeRows(TBitReader& reader, const THuffmanTable* tables, T* previous, T*
 }
 
 template <typename T, int Components>
-void DecodeRowsBy(int predictor, TBitReader& reader, const THuffmanTable* tables, T* previous, T* current, int width,
-                  int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
+void DecodeRowsBy(int predictor, TBitReader& reader, const THuffmanTable* tables, T* previous, T* current,
+                  int width, int rows, int initial, std::uint8_t* out, std::size_t outSamples) {
     switch (predictor) {
-    case 2: DecodeRows<T, 2, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    case 3: DecodeRows<T, 3, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    case 4: DecodeRows<T, 4, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    case 5: DecodeRows<T, 5, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    case 6: DecodeRows<T, 6, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    case 7: DecodeRows<T, 7, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
-    default: DecodeRows<T, 1, Components>(reader, tables, previous, current, width, 0, rows, initial, out, outSamples); break;
+    case 2:
+        DecodeRows<T, 2, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    case 3:
+        DecodeRows<T, 3, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    case 4:
+        DecodeRows<T, 4, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    case 5:
+        DecodeRows<T, 5, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    case 6:
+        DecodeRows<T, 6, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    case 7:
+        DecodeRows<T, 7, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
+    default:
+        DecodeRows<T, 1, Components>(reader, tables, previous, current, width, 0, rows, initial, out,
+                                     outSamples);
+        break;
     }
 }
 
@@ -342,11 +383,13 @@ void DecodeWithRestarts(const TScan& scan, TBitReader& reader, const THuffmanTab
                 else if (i < components)
                     predicted = previous[i];
                 else
-                    predicted = PredictBy(scan.Predictor, current[i - components], previous[i], previous[i - components]);
+                    predicted = PredictBy(scan.Predictor, current[i - components], previous[i],
+                                          previous[i - components]);
             }
             current[i] = static_cast<T>(predicted + DecodeDifference(reader, table));
         }
-        std::memcpy(out + rowStart * sizeof(T), current, std::min<std::size_t>(width, outSamples - rowStart) * sizeof(T));
+        std::memcpy(out + rowStart * sizeof(T), current,
+                    std::min<std::size_t>(width, outSamples - rowStart) * sizeof(T));
         std::swap(previous, current);
     }
 }
@@ -362,14 +405,14 @@ void DecodeImage(const TScan& scan, TBitReader& reader, int components, std::spa
     const int initial = 1 << (scan.Precision - 1);
     const THuffmanTable* tables = scan.Tables.data();
     if (scan.RestartInterval > 0)
-        DecodeWithRestarts<T>(scan, reader, tables, components, previous.data(), current.data(), width, rows, initial,
-                              out, outSamples);
+        DecodeWithRestarts<T>(scan, reader, tables, components, previous.data(), current.data(), width, rows,
+                              initial, out, outSamples);
     else if (components == 3)
-        DecodeRowsBy<T, 3>(scan.Predictor, reader, tables, previous.data(), current.data(), width, rows, initial, out,
-                           outSamples);
+        DecodeRowsBy<T, 3>(scan.Predictor, reader, tables, previous.data(), current.data(), width, rows,
+                           initial, out, outSamples);
     else
-        DecodeRowsBy<T, 1>(scan.Predictor, reader, tables, previous.data(), current.data(), width, rows, initial, out,
-                           outSamples);
+        DecodeRowsBy<T, 1>(scan.Predictor, reader, tables, previous.data(), current.data(), width, rows,
+                           initial, out, outSamples);
 }
 
 } // namespace
@@ -396,7 +439,8 @@ void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std:
     const int needed = std::max(scan.ScanComponents, 1);
     if (static_cast<int>(scan.Tables.size()) < needed) {
         if (scan.Tables.empty()) RaiseError("Lossless JPEG decoding error: no Huffman tables.");
-        while (static_cast<int>(scan.Tables.size()) < std::min(needed, kMaxTables)) scan.Tables.push_back(scan.Tables[0]);
+        while (static_cast<int>(scan.Tables.size()) < std::min(needed, kMaxTables))
+            scan.Tables.push_back(scan.Tables[0]);
     }
     for (THuffmanTable& table : scan.Tables) table.Build();
 
@@ -408,7 +452,8 @@ void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std:
         RaiseError("Unusual 16-bit lossless JPEG with restart segments. Please contact the author:" +
                    std::to_string(scan.Predictor));
 
-    const std::vector<std::uint8_t> data = CompactData(stream.subspan(std::min(scan.DataStart, stream.size())));
+    const std::vector<std::uint8_t> data =
+        CompactData(stream.subspan(std::min(scan.DataStart, stream.size())));
     TBitReader reader(data.data(), data.size() - kTailPadding);
     if (scan.Precision == 8)
         DecodeImage<std::uint8_t>(scan, reader, rgb ? 3 : 1, output);

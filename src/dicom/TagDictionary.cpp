@@ -128,7 +128,9 @@ constexpr std::array<TTagEntry, 115> kTags{{
 
 } // namespace
 
-std::span<const TTagEntry> TagDictionary() { return kTags; }
+std::span<const TTagEntry> TagDictionary() {
+    return kTags;
+}
 
 const TTagEntry* FindTag(std::uint16_t group, std::uint16_t element) {
     for (const TTagEntry& entry : kTags)

@@ -41,7 +41,8 @@ TWebStream::TWebStream(const std::string& address) {
     curl_easy_setopt(client.get(), CURLOPT_WRITEFUNCTION, AppendBody);
     curl_easy_setopt(client.get(), CURLOPT_WRITEDATA, &text_);
     const CURLcode result = curl_easy_perform(client.get());
-    if (result != CURLE_OK) RaiseError(error[0] ? std::string(error) : std::string(curl_easy_strerror(result)));
+    if (result != CURLE_OK)
+        RaiseError(error[0] ? std::string(error) : std::string(curl_easy_strerror(result)));
 }
 
 std::size_t TWebStream::Read(void* buffer, std::size_t count) {

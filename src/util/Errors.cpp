@@ -2,8 +2,12 @@
 
 namespace tarvicon {
 
-void RaiseError(const std::string& message) { throw WException(message); }
+void RaiseError(const std::string& message) {
+    throw WException(message);
+}
 
-void RaiseRangeError() { throw WRangeError(); }
+void RaiseRangeError() {
+    throw WRangeError();
+}
 
 } // namespace tarvicon

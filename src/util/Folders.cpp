@@ -14,7 +14,9 @@ std::string ProgramPath() {
     return error ? std::string() : path.string();
 }
 
-std::string ProgramName() { return fs::path(ProgramPath()).stem().string(); }
+std::string ProgramName() {
+    return fs::path(ProgramPath()).stem().string();
+}
 
 std::string ExeDir() {
     const std::string folder = fs::path(ProgramPath()).parent_path().string();

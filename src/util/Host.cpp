@@ -21,7 +21,9 @@ bool THeadlessHost::AskYesNo(const std::string& question) {
     return answerYes_;
 }
 
-void THeadlessHost::Notice(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void THeadlessHost::Notice(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 std::uint64_t THeadlessHost::TickCount() {
     using namespace std::chrono;
@@ -29,12 +31,20 @@ std::uint64_t THeadlessHost::TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-IHost& Host() { return installed ? *installed : DefaultHost(); }
+IHost& Host() {
+    return installed ? *installed : DefaultHost();
+}
 
-void SetHost(IHost* host) { installed = host; }
+void SetHost(IHost* host) {
+    installed = host;
+}
 
-TScopedHost::TScopedHost(IHost& host) : previous_(installed) { installed = &host; }
+TScopedHost::TScopedHost(IHost& host) : previous_(installed) {
+    installed = &host;
+}
 
-TScopedHost::~TScopedHost() { installed = previous_; }
+TScopedHost::~TScopedHost() {
+    installed = previous_;
+}
 
 } // namespace tarvicon

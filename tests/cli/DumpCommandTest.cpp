@@ -18,9 +18,10 @@ TEST(DumpCommand, PrintsTheElementsNumbersAndPixels) {
     ASSERT_EQ(result.Status, 0) << result.Err;
     EXPECT_NE(result.Out.find("Transfer syntax uid=1.2.840.10008.1.2.4.70\n"), std::string::npos);
     EXPECT_NE(result.Out.find("Patient name=Fixture^Image\n"), std::string::npos);
-    EXPECT_NE(result.Out.find("\nWidth=32\nHeight=24\nPixelFormat=pf16bit\nFrameCount=3\nSlicePosition=-12500\n"
-                              "ImageNumber=7\nPixelDataSize=4608\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.Out.find("\nWidth=32\nHeight=24\nPixelFormat=pf16bit\nFrameCount=3\nSlicePosition=-12500\n"
+                        "ImageNumber=7\nPixelDataSize=4608\n"),
+        std::string::npos)
         << result.Out;
     const std::string source = test::ReadFile(test::Fixtures() / "src_gray16x3.dcm");
     EXPECT_EQ(test::ReadFile(pixels), source.substr(source.size() - 4608));
@@ -38,7 +39,8 @@ TEST(DumpCommand, FailedReadPrintsTheListThenTheMessage) {
 }
 
 TEST(DumpCommand, BadUsage) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"dump"}, {"dump", "--bogus", "x"}, {"nothing"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"dump"}, {"dump", "--bogus", "x"}, {"nothing"}}) {
         const auto result = Cli(args);
         EXPECT_EQ(result.Status, 2);
         EXPECT_EQ(result.Err.rfind("usage: tarvicon-cli ", 0), 0u);

@@ -1,12 +1,12 @@
 #include "dicom/Dicoms.h"
+
 #include "dicom/TagDictionary.h"
 #include "support/TestSupport.h"
 #include "util/Host.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace tarvicon {
 namespace {
@@ -30,7 +30,8 @@ std::string F64(double value) {
 TDicomWriter Grey16(int columns, int rows) {
     TDicomWriter w;
     w.Preamble().Meta("1.2.840.10008.1.2.1");
-    w.US(0x0028, 0x0010, static_cast<std::uint16_t>(rows)).US(0x0028, 0x0011, static_cast<std::uint16_t>(columns));
+    w.US(0x0028, 0x0010, static_cast<std::uint16_t>(rows))
+        .US(0x0028, 0x0011, static_cast<std::uint16_t>(columns));
     w.US(0x0028, 0x0100, 16).US(0x0028, 0x0101, 12).US(0x0028, 0x0102, 11);
     return w;
 }
@@ -79,10 +80,12 @@ TEST(DicomFile, FindsDicmAnywhereAndReadsFromThere) {
 TEST(DicomFile, ImplicitVrUsesReadRulesAndTakesPixelsToTheEnd) {
     TDicomWriter w;
     w.Preamble().Meta("1.2.840.10008.1.2");
-    w.Implicit(0x0028, 0x0010, std::string("\x02\x00", 2)).Implicit(0x0028, 0x0011, std::string("\x03\x00", 2));
-    w.Implicit(0x0028, 0x0100, std::string("\x08\x00", 2)).Implicit(0x0028, 0x0101, std::string("\x08\x00", 2));
+    w.Implicit(0x0028, 0x0010, std::string("\x02\x00", 2))
+        .Implicit(0x0028, 0x0011, std::string("\x03\x00", 2));
+    w.Implicit(0x0028, 0x0100, std::string("\x08\x00", 2))
+        .Implicit(0x0028, 0x0101, std::string("\x08\x00", 2));
     w.Implicit(0x0028, 0x0102, std::string("\x07\x00", 2));
-    w.Implicit(0x0028, 0x0008, "4 ");                           // frames: not consulted for implicit data
+    w.Implicit(0x0028, 0x0008, "4 ");                               // frames: not consulted for implicit data
     w.Implicit(0x0018, 0x1310, std::string("\x41\x00\x42\x00", 4)); // a numeric element becomes raw text
     w.Implicit(0x7FE0, 0x0010, "abcdef").Raw("tail");
     const TDicomFile file = Load(w.Bytes());
@@ -136,7 +139,8 @@ TEST(DicomFile, NumbersTagsAndTheirTexts) {
 TEST(DicomFile, LongValuesAreCountedAndValuesTrimmed) {
     TDicomWriter w;
     w.Preamble().Meta("1.2.840.10008.1.2.1");
-    w.Explicit(0x0009, 0x0001, "LT", std::string(1024, 'a')).Explicit(0x0009, 0x0002, "LT", std::string(1025, 'b'));
+    w.Explicit(0x0009, 0x0001, "LT", std::string(1024, 'a'))
+        .Explicit(0x0009, 0x0002, "LT", std::string(1025, 'b'));
     w.Explicit(0x0009, 0x0003, "LO", std::string(" \tpadded\0", 9));
     const TDicomFile file = Load(w.Bytes());
     EXPECT_EQ(file.Value("0009.0001"), std::string(1024, 'a'));
@@ -179,13 +183,16 @@ TEST(DicomFile, Sequences) {
 TEST(DicomFile, PixelDataAndItsSize) {
     // Explicit OW shorter than the image: padded with zeros to full size.
     auto shortPixels = Grey16(4, 2);
-    shortPixels.Explicit(0x7FE0, 0x0010, "OW", "AB\x03" "D");
+    shortPixels.Explicit(0x7FE0, 0x0010, "OW",
+                         "AB\x03"
+                         "D");
     TDicomFile file = Load(shortPixels.Bytes());
     EXPECT_EQ(file.PixelFormat(), TPixelFormat::pf16bit);
     ASSERT_EQ(file.PixelDataSize(), 16u);
     EXPECT_EQ(file.PixelData()[2], 3);
     EXPECT_EQ(file.PixelData()[15], 0);
-    EXPECT_EQ(file.Elements().back(), "Pixel data=AB\x03" "D");
+    EXPECT_EQ(file.Elements().back(), "Pixel data=AB\x03"
+                                      "D");
 
     // No pixel data at all: a zero image of full size.
     file = Load(Grey16(5, 3).Bytes());
@@ -200,9 +207,11 @@ TEST(DicomFile, PixelDataAndItsSize) {
 
     // An OW overlay before the pixel data is replaced by the full-size pixel data.
     auto overlay = Grey16(2, 1);
-    overlay.Explicit(0x6000, 0x3000, "OW", "\x09\x09").Explicit(0x7FE0, 0x0010, "OW", std::string("\x01\x00\x02\x00", 4));
+    overlay.Explicit(0x6000, 0x3000, "OW", "\x09\x09")
+        .Explicit(0x7FE0, 0x0010, "OW", std::string("\x01\x00\x02\x00", 4));
     file = Load(overlay.Bytes());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.PixelData()), 4), std::string("\x01\x00\x02\x00", 4));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.PixelData()), 4),
+              std::string("\x01\x00\x02\x00", 4));
 
     TDicomWriter noImage;
     noImage.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x7FE0, 0x0010, "OW", "\x01\x02");
@@ -231,7 +240,8 @@ TEST(DicomFile, PixelFormats) {
         TDicomWriter w;
         w.Preamble().Meta("1.2.840.10008.1.2.1").US(0x0028, 0x0002, static_cast<std::uint16_t>(c.samples));
         w.US(0x0028, 0x0100, static_cast<std::uint16_t>(c.allocated));
-        w.US(0x0028, 0x0101, static_cast<std::uint16_t>(c.stored)).US(0x0028, 0x0102, static_cast<std::uint16_t>(c.high));
+        w.US(0x0028, 0x0101, static_cast<std::uint16_t>(c.stored))
+            .US(0x0028, 0x0102, static_cast<std::uint16_t>(c.high));
         if (c.error) {
             EXPECT_EQ(ErrorOf([&] { Load(w.Bytes()); }), std::string(c.error) + "\r\nTag: High Bit");
         } else {
@@ -250,8 +260,8 @@ TEST(DicomFile, NumbersFromTheElements) {
         std::int32_t slice;
     };
     const Case cases[] = {
-        {"-12.5", "", -12500}, {"1.005", "", 1005}, {"", "1\\2\\3.25", 3250}, {"", "1\\2", 0},
-        {"abc", "", 0},        {" +7 ", "", 7000},  {"", "", 0},
+        {"-12.5", "", -12500}, {"1.005", "", 1005}, {"", "1\\2\\3.25", 3250}, {"", "1\\2", 0}, {"abc", "", 0},
+        {" +7 ", "", 7000},    {"", "", 0},
     };
     for (const Case& c : cases) {
         TDicomWriter w;
@@ -297,7 +307,8 @@ TEST(DicomFile, FailureKeepsTheLinesAndAddsErrorAndDump) {
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(file.Value("Patient name"), "Kept^Line");
     const std::size_t cursor = bytes.size() - 2;
-    EXPECT_EQ(lines[lines.size() - 2], "0009.1000=(" + std::to_string(cursor) + ") ERROR: Input stream overflow 4");
+    EXPECT_EQ(lines[lines.size() - 2],
+              "0009.1000=(" + std::to_string(cursor) + ") ERROR: Input stream overflow 4");
     EXPECT_EQ(lines.back(), "DUMP=... 09 00 00 10 55 4C 04 00 # 01 02 ");
     EXPECT_EQ(file.PixelDataSize(), 0u);
     EXPECT_EQ(file.Width(), 7);

@@ -1,10 +1,10 @@
-#include "dicom/Dicoms.h"
 #include "dicom/JpegLs.h"
+
+#include "dicom/Dicoms.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace tarvicon {
 namespace {
@@ -48,8 +48,9 @@ TEST(JpegLsBridge, UndecodableStreamGivesTheZeroImage) {
 test::TProcessResult DumpWithLibrary(const fs::path& folder, const fs::path* library) {
     fs::copy_file(test::BinDir() / "tarvicon-cli", folder / "tarvicon-cli");
     if (library) fs::copy_file(*library, folder / kJpegLsLibrary);
-    return test::RunProcess({(folder / "tarvicon-cli").string(), "dump", (test::Fixtures() / "jls_gray8.dcm").string()},
-                            {"LD_LIBRARY_PATH="});
+    return test::RunProcess(
+        {(folder / "tarvicon-cli").string(), "dump", (test::Fixtures() / "jls_gray8.dcm").string()},
+        {"LD_LIBRARY_PATH="});
 }
 
 TEST(JpegLsBridge, MissingLibraryOrEntryPointIsReported) {
@@ -57,16 +58,19 @@ TEST(JpegLsBridge, MissingLibraryOrEntryPointIsReported) {
     const auto missing = DumpWithLibrary(alone.Path(), nullptr);
     EXPECT_EQ(missing.Status, 1);
     EXPECT_EQ(missing.Err.rfind("Cannont load library libjpegls.so(", 0), 0u) << missing.Err;
-    EXPECT_NE(missing.Err.find(")\r\nThe JPEG-LS codec is CharLS; its terms of use: https://"), std::string::npos);
+    EXPECT_NE(missing.Err.find(")\r\nThe JPEG-LS codec is CharLS; its terms of use: https://"),
+              std::string::npos);
     EXPECT_NE(missing.Err.find("\r\nTag: Pixel data"), std::string::npos);
 
     test::TTempDir wrong;
     // Any shared library without the entry points stands in: the C library's math part.
-    const fs::path libm = fs::exists("/lib/x86_64-linux-gnu/libm.so.6") ? "/lib/x86_64-linux-gnu/libm.so.6"
-                                                                         : "/usr/lib/x86_64-linux-gnu/libm.so.6";
+    const fs::path libm = fs::exists("/lib/x86_64-linux-gnu/libm.so.6")
+                              ? "/lib/x86_64-linux-gnu/libm.so.6"
+                              : "/usr/lib/x86_64-linux-gnu/libm.so.6";
     const auto noEntry = DumpWithLibrary(wrong.Path(), &libm);
     EXPECT_EQ(noEntry.Status, 1);
-    EXPECT_EQ(noEntry.Err.rfind("The library libjpegls.so has no entry point JPEGLS_Create", 0), 0u) << noEntry.Err;
+    EXPECT_EQ(noEntry.Err.rfind("The library libjpegls.so has no entry point JPEGLS_Create", 0), 0u)
+        << noEntry.Err;
 }
 
 } // namespace

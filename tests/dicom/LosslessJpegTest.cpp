@@ -1,13 +1,13 @@
-#include "dicom/Dicoms.h"
 #include "dicom/LosslessJpeg.h"
+
+#include "dicom/Dicoms.h"
 #include "support/LosslessJpegWriter.h"
 #include "support/TestSupport.h"
 #include "util/Host.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <random>
 
@@ -55,8 +55,8 @@ TEST(LosslessJpeg, DecodesWhatDcmtkWroteIdenticallyToTheSource) {
             EXPECT_EQ(compressed.Width(), source.Width());
             // The source keeps 8-bit samples as OB with a defined length, which does not set the
             // frame count, and may carry a pad byte to even length: compare the image's bytes.
-            const std::size_t image = std::size_t(source.Width()) * source.Height() * compressed.FrameCount() *
-                                      std::size_t(source.BytesPerPixel());
+            const std::size_t image = std::size_t(source.Width()) * source.Height() *
+                                      compressed.FrameCount() * std::size_t(source.BytesPerPixel());
             ASSERT_GE(source.PixelDataSize(), image);
             ASSERT_EQ(compressed.PixelDataSize(), image);
             EXPECT_EQ(0, std::memcmp(compressed.PixelData(), source.PixelData(), image));
@@ -95,7 +95,8 @@ TEST(LosslessJpeg, RoundTripsOfTheTestEncoder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto samples = RandomImage(std::size_t(c.width) * c.height * c.components, c.precision, 7, c.spread);
+        const auto samples =
+            RandomImage(std::size_t(c.width) * c.height * c.components, c.precision, 7, c.spread);
         TJpegOptions options;
         options.Precision = c.precision;
         options.Components = c.components;
@@ -128,7 +129,8 @@ TEST(LosslessJpeg, SizesOfTheOutput) {
     // Frames after the first stay zero.
     const TByteBuffer frames = DecodeLosslessJpeg(AsBytes(stream), 2, 512, 512, 2);
     ASSERT_EQ(frames.size(), 2u * 524288u);
-    EXPECT_TRUE(std::all_of(frames.data() + 524288, frames.data() + frames.size(), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(frames.data() + 524288, frames.data() + frames.size(), [](auto b) { return b == 0; }));
 
     EXPECT_EQ(DecodeLosslessJpeg({}, 2, 512, 512, 1).size(), 0u);
 }
@@ -140,7 +142,8 @@ TEST(LosslessJpeg, CategorySixteenAddsHalfTheRange) {
     options.Precision = 16;
     const std::string stream = test::EncodeLosslessJpeg(samples, 6, 1, options);
     const TByteBuffer image = DecodeLosslessJpeg(AsBytes(stream), 2, 6, 1, 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), image.size()), test::SampleBytes(samples));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), image.size()),
+              test::SampleBytes(samples));
 }
 
 TEST(LosslessJpeg, Errors) {
@@ -176,7 +179,8 @@ TEST(LosslessJpeg, Errors) {
         {unusual, 2, "Unusual 16-bit lossless JPEG with restart segments. Please contact the author:4"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ErrorOf([&] { DecodeLosslessJpeg(AsBytes(c.stream), c.bytesPerPixel, 8, 8, 1); }), c.message);
+        EXPECT_EQ(ErrorOf([&] { DecodeLosslessJpeg(AsBytes(c.stream), c.bytesPerPixel, 8, 8, 1); }),
+                  c.message);
 }
 
 std::string BaselineJpeg() {

@@ -4,9 +4,8 @@
 #include "dicom/Dicoms.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace tarvicon {
@@ -28,8 +27,10 @@ struct TDeparture {
 };
 const TDeparture kDepartures[] = {
     {"UN_sequence.dcm", "Item size out of mind", "UN is text to the reader; undefined length is too long"},
-    {"waveform_ecg.dcm", "Invalid image size 1", "every OW is pixel data to the reader, also one without an image"},
-    {"nested_priv_SQ.dcm", "", "an implicit sequence of undefined length is text of 65535 bytes: it swallows the pixels"},
+    {"waveform_ecg.dcm", "Invalid image size 1",
+     "every OW is pixel data to the reader, also one without an image"},
+    {"nested_priv_SQ.dcm", "",
+     "an implicit sequence of undefined length is text of 65535 bytes: it swallows the pixels"},
 };
 
 struct TManifestLine {
@@ -79,7 +80,8 @@ TEST(RealFiles, EveryPydicomTestFileEndsAsTheReaderPrescribes) {
             // The reader's buffer is the stored bytes, padded with zeros to the full image size
             // (implicit pixel data runs to the end of the file).
             ASSERT_GE(file.PixelDataSize(), reference.size());
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.PixelData()), reference.size()), reference);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.PixelData()), reference.size()),
+                      reference);
             continue;
         }
         ++refused;

@@ -8,7 +8,6 @@
 #include "util/Host.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 
 namespace tarvicon {

@@ -1,16 +1,16 @@
 // Loading over HTTP from a real server on 127.0.0.1.
 
-#include "dicom/Dicoms.h"
 #include "dicom/WebStreams.h"
+
+#include "dicom/Dicoms.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
-#include <cstring>
-#include <fcntl.h>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -54,8 +54,8 @@ protected:
         port_ = FreePort();
         const std::string port = std::to_string(port_);
         const std::string folder = test::Fixtures().string();
-        std::vector<std::string> args = {TARVICON_PYTHON, "-m", "http.server", port, "--bind", "127.0.0.1",
-                                         "--directory", folder};
+        std::vector<std::string> args = {TARVICON_PYTHON, "-m",        "http.server", port,
+                                         "--bind",        "127.0.0.1", "--directory", folder};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -64,7 +64,8 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         ASSERT_EQ(posix_spawn(&server_, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 200 && !Accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        for (int i = 0; i < 200 && !Accepts(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
         ASSERT_TRUE(Accepts(port_));
     }
     void TearDown() override {
@@ -100,7 +101,8 @@ TEST_F(WebStreams, ClientErrorsPassThrough) {
     TDicomFile file;
     EXPECT_EQ(test::ErrorOf([&] { file.LoadFromFile(Address("http://", "missing.dcm")); }),
               "The requested URL returned error: 404");
-    const std::string refused = test::ErrorOf([&] { file.LoadFromFile("http://127.0.0.1:" + std::to_string(FreePort()) + "/x"); });
+    const std::string refused =
+        test::ErrorOf([&] { file.LoadFromFile("http://127.0.0.1:" + std::to_string(FreePort()) + "/x"); });
     EXPECT_NE(refused.find("onnect"), std::string::npos) << refused;
 }
 

@@ -17,7 +17,8 @@ std::vector<TCode> CodesOf(const THuffmanSpec& spec) {
     std::uint32_t code = 0;
     std::size_t k = 0;
     for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec.Counts[length - 1]; ++i, ++code, ++k) codes[spec.Symbols[k]] = {code, length};
+        for (int i = 0; i < spec.Counts[length - 1]; ++i, ++code, ++k)
+            codes[spec.Symbols[k]] = {code, length};
         code <<= 1;
     }
     return codes;
@@ -55,13 +56,20 @@ void Word(std::string& out, int value) {
 
 int Predict(int predictor, int ra, int rb, int rc) {
     switch (predictor) {
-    case 2: return rb;
-    case 3: return rc;
-    case 4: return ra + rb - rc;
-    case 5: return ra + ((rb - rc) >> 1);
-    case 6: return rb + ((ra - rc) >> 1);
-    case 7: return (ra + rb) >> 1;
-    default: return ra;
+    case 2:
+        return rb;
+    case 3:
+        return rc;
+    case 4:
+        return ra + rb - rc;
+    case 5:
+        return ra + ((rb - rc) >> 1);
+    case 6:
+        return rb + ((ra - rc) >> 1);
+    case 7:
+        return (ra + rb) >> 1;
+    default:
+        return ra;
     }
 }
 
@@ -113,7 +121,8 @@ std::string EncodeLosslessJpeg(const std::vector<std::uint16_t>& samples, int wi
         }
     } else {
         std::string body;
-        for (std::size_t t = 0; t < o.Tables.size(); ++t) body += tableBytes(o.Tables[t], static_cast<int>(t));
+        for (std::size_t t = 0; t < o.Tables.size(); ++t)
+            body += tableBytes(o.Tables[t], static_cast<int>(t));
         out += "\xFF\xC4";
         Word(out, static_cast<int>(body.size()) + 2);
         out += body;
@@ -143,7 +152,9 @@ std::string EncodeLosslessJpeg(const std::vector<std::uint16_t>& samples, int wi
     for (std::size_t p = 0; p < n; ++p) {
         const int row = static_cast<int>(p / std::size_t(w));
         const int i = static_cast<int>(p % std::size_t(w));
-        const auto at = [&](int r, int col) { return int(samples[std::size_t(r) * std::size_t(w) + std::size_t(col)]); };
+        const auto at = [&](int r, int col) {
+            return int(samples[std::size_t(r) * std::size_t(w) + std::size_t(col)]);
+        };
         int predicted;
         if (row == 0) {
             predicted = i < nc ? initial : at(0, i - nc);
@@ -173,7 +184,8 @@ std::string EncodeLosslessJpeg(const std::vector<std::uint16_t>& samples, int wi
         for (int magnitude = std::abs(d); magnitude > 0; magnitude >>= 1) ++category;
         code = &table[std::size_t(category)];
         writer.Put(code->Bits, code->Length);
-        if (category > 0) writer.Put(static_cast<std::uint32_t>(d > 0 ? d : d + (1 << category) - 1), category);
+        if (category > 0)
+            writer.Put(static_cast<std::uint32_t>(d > 0 ? d : d + (1 << category) - 1), category);
     }
     writer.Flush();
     out += "\xFF\xD9";

@@ -21,9 +21,9 @@ THuffmanSpec SwappedHuffmanTable();
 
 struct TJpegOptions {
     int Precision = 8;
-    int Components = 1;       // 1 or 3 (interleaved samples)
-    int Predictor = 1;        // Ss
-    int RestartInterval = 0;  // in samples; 0 for none
+    int Components = 1;      // 1 or 3 (interleaved samples)
+    int Predictor = 1;       // Ss
+    int RestartInterval = 0; // in samples; 0 for none
     std::vector<THuffmanSpec> Tables{WideHuffmanTable()};
     bool TablesInSeparateSegments = false;
     int FrameMarker = 0xC3;

@@ -1,11 +1,10 @@
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -27,9 +26,15 @@ void WriteFile(const fs::path& path, std::string_view content) {
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-fs::path Fixtures() { return TARVICON_FIXTURES; }
-fs::path BinDir() { return TARVICON_BIN; }
-fs::path PydicomTestFiles() { return "/usr/lib/python3/dist-packages/pydicom/data/test_files"; }
+fs::path Fixtures() {
+    return TARVICON_FIXTURES;
+}
+fs::path BinDir() {
+    return TARVICON_BIN;
+}
+fs::path PydicomTestFiles() {
+    return "/usr/lib/python3/dist-packages/pydicom/data/test_files";
+}
 
 TProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
     int out[2], err[2];
@@ -116,8 +121,9 @@ TDicomWriter& TDicomWriter::Explicit(std::uint16_t group, std::uint16_t element,
     return ExplicitWithLength(group, element, vr, static_cast<std::uint32_t>(value.size()), value);
 }
 
-TDicomWriter& TDicomWriter::ExplicitWithLength(std::uint16_t group, std::uint16_t element, std::string_view vr,
-                                               std::uint32_t length, std::string_view value) {
+TDicomWriter& TDicomWriter::ExplicitWithLength(std::uint16_t group, std::uint16_t element,
+                                               std::string_view vr, std::uint32_t length,
+                                               std::string_view value) {
     U16(group).U16(element);
     bytes_ += vr;
     static constexpr std::string_view longVrs[] = {"OB", "OW", "SQ", "UN", "UT", "OF"};
@@ -152,9 +158,12 @@ TDicomWriter& TDicomWriter::U16(std::uint16_t value) {
     return *this;
 }
 
-TDicomWriter& TDicomWriter::U32(std::uint32_t value) { return U16(value & 0xFFFF).U16(value >> 16); }
+TDicomWriter& TDicomWriter::U32(std::uint32_t value) {
+    return U16(value & 0xFFFF).U16(value >> 16);
+}
 
-TDicomWriter& TDicomWriter::Encapsulated(const std::vector<std::string>& fragments, std::string_view offsetTable) {
+TDicomWriter& TDicomWriter::Encapsulated(const std::vector<std::string>& fragments,
+                                         std::string_view offsetTable) {
     U16(0x7FE0).U16(0x0010);
     bytes_ += "OB";
     U16(0).U32(0xFFFFFFFF);

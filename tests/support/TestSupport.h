@@ -27,7 +27,8 @@ struct TProcessResult {
 };
 
 // Runs a program (argv[0] is its path) with extra environment entries "NAME=VALUE"; waits.
-TProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+TProcessResult RunProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment = {});
 
 // A fresh folder that is removed with its content afterwards.
 class TTempDir {
@@ -53,7 +54,8 @@ public:
     // Group 0002 with the transfer syntax (explicit VR).
     TDicomWriter& Meta(std::string_view transferSyntax);
     // An explicit-VR element; the length field (16 or 32 bits) follows the VR.
-    TDicomWriter& Explicit(std::uint16_t group, std::uint16_t element, std::string_view vr, std::string_view value);
+    TDicomWriter& Explicit(std::uint16_t group, std::uint16_t element, std::string_view vr,
+                           std::string_view value);
     // An explicit-VR element with a given length field, the value written as it is.
     TDicomWriter& ExplicitWithLength(std::uint16_t group, std::uint16_t element, std::string_view vr,
                                      std::uint32_t length, std::string_view value);
