@@ -23,5 +23,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "dump") return DumpCommand(args);
-    return Usage("dump [--numbers] [--pixels OUT] FILE|http://...");
+    if (command == "params") return ParamsCommand(args);
+    if (command == "lut") return LutCommand(args);
+    return Usage("dump|params|lut ... (see the README)");
 }

@@ -20,6 +20,8 @@ public:
     virtual bool CapsLockToggled() = 0;
     // Milliseconds of a monotonic clock.
     virtual std::uint64_t TickCount() = 0;
+    // Width of the primary screen in pixels.
+    virtual int ScreenWidth() = 0;
 };
 
 // Without a window: answers yes only when told to, notices go to stderr, no keys held.
@@ -31,6 +33,7 @@ public:
     bool ShiftHeld() override { return false; }
     bool CapsLockToggled() override { return false; }
     std::uint64_t TickCount() override;
+    int ScreenWidth() override { return 1920; }
 
 private:
     bool answerYes_;
