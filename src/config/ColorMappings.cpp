@@ -156,8 +156,14 @@ void TColorMapping::FillTable(TColorTable* table) {
     if (!table) return;
     LoadParams();
     SetGamma(gamma_);
-    for (std::uint32_t v = 0; v < 65536; ++v) (*table)[v] = ColorOf(static_cast<std::uint16_t>(v));
-    for (TColor& c : *table) c = ApplyGamma(c);
+    // Above the window, the scale and the bottom of the scale every rule gives one colour (the
+    // ramps clamp), so only the entries below that point need a colour each.
+    const std::uint32_t flatFrom = 1u + std::max({windowLow_, windowHigh_, scaleLow_, scaleHigh_});
+    for (std::uint32_t v = 0; v < flatFrom; ++v)
+        (*table)[v] = ApplyGamma(ColorOf(static_cast<std::uint16_t>(v)));
+    if (flatFrom < table->size())
+        std::fill(table->begin() + flatFrom, table->end(),
+                  ApplyGamma(ColorOf(static_cast<std::uint16_t>(flatFrom))));
     dirty_ = false;
 }
 

@@ -86,6 +86,12 @@ TEST(ColorMapping, WholeTablesOfTheDefaultScaling) {
     ExpectWholeTable(f.Fill(), 1602, 408);
     EXPECT_EQ((*f.table)[407], Argb(255, 0, 0, 5));
     EXPECT_EQ((*f.table)[1005], Argb(254, 126, 126, 126));
+
+    // window past both ends of the scale: below the scale's bottom and above its top
+    f.Level("-50", "120");
+    ExpectWholeTable(f.Fill(), 0, 2398);
+    f.Level("100", "2000000");
+    ExpectWholeTable(f.Fill(), 2000, 65535);
 }
 
 TEST(ColorMapping, PhaseSplitsTheWindow) {
