@@ -1,0 +1,1 @@
+#include "volume/Slices.h"
