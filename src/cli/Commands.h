@@ -10,6 +10,7 @@ namespace tarvicon::cli {
 int DumpCommand(const std::vector<std::string>& args);
 int ParamsCommand(const std::vector<std::string>& args);
 int LutCommand(const std::vector<std::string>& args);
+int RenderCommand(const std::vector<std::string>& args);
 
 // Prints "usage: tarvicon-cli " + text to stderr and returns 2.
 int Usage(const std::string& text);

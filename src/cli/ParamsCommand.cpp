@@ -1,10 +1,8 @@
 // tarvicon-cli params and lut: the parameter tree and the colour table without a window.
 
 #include "cli/Commands.h"
+#include "cli/ParameterSession.h"
 #include "config/ColorMappings.h"
-#include "config/ConfigDocuments.h"
-#include "config/LevelLinks.h"
-#include "config/Schema.h"
 #include "util/Errors.h"
 #include "util/Strings.h"
 
@@ -14,18 +12,6 @@
 namespace tarvicon::cli {
 
 namespace {
-
-constexpr const char* kParamsUsage = "params [--config DOC] [--apply KIND:INDEX] [--set PATH=TEXT] [--fire "
-                                     "PATH] [--get PATH] [--snapshot] ...";
-constexpr const char* kLutUsage =
-    "lut [--config DOC] [--apply KIND:INDEX] [--set PATH=TEXT] [--fire PATH] [--get PATH] [--snapshot] ... "
-    "--entries LIST";
-
-TConfigNode& Existing(TConfigNode& root, const std::string& path) {
-    TConfigNode* node = root.FindNode(path);
-    if (!node) RaiseError("Cannot find parameter " + path);
-    return *node;
-}
 
 // "a,b-c,..." as the values it names.
 std::vector<std::uint16_t> ParseEntries(const std::string& list) {
@@ -44,50 +30,25 @@ std::vector<std::uint16_t> ParseEntries(const std::string& list) {
 }
 
 int RunParameters(const std::vector<std::string>& args, bool lut) {
-    const char* usage = lut ? kLutUsage : kParamsUsage;
-    const auto root = CreateParameterTree();
-    const TLevelLink link(NodeAt<TConfigNode>(*root, "detail/colormapping/level"));
-    TConfigDocument document;
-    std::string entries;
+    const std::string usage = lut ? std::string("lut ") + TParameterSession::Options() + "... --entries LIST"
+                                  : std::string("params ") + TParameterSession::Options() + "...";
     try {
+        TParameterSession session;
+        std::string entries;
         for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& option = args[i];
-            if (option == "--snapshot") {
-                std::fputs(root->SaveToString().c_str(), stdout);
+            const auto taken = session.Take(args, i);
+            if (taken == TParameterSession::TTake::Taken) continue;
+            if (taken == TParameterSession::TTake::NotMine && lut && args[i] == "--entries" &&
+                i + 1 < args.size()) {
+                entries = args[++i];
                 continue;
             }
-            if (i + 1 >= args.size()) return Usage(usage);
-            const std::string value = args[++i];
-            if (option == "--config") {
-                LoadConfiguration(document, value, *root);
-            } else if (option == "--apply") {
-                std::string index = value;
-                const std::string kind = SplitFirst(index, ':');
-                const auto number = ParseInteger(index);
-                if (!number) return Usage(usage);
-                document.ApplyPreset(*root, kind, static_cast<int>(*number));
-            } else if (option == "--set") {
-                std::string text = value;
-                const std::string path = SplitFirst(text, '=');
-                Existing(*root, path).SetText(text);
-            } else if (option == "--fire") {
-                TConfigNode& node = Existing(*root, value);
-                if (auto* event = dynamic_cast<TEventNode*>(&node))
-                    event->Fire();
-                else
-                    node.NotifyListeners();
-            } else if (option == "--get") {
-                std::printf("%s=%s\n", value.c_str(), Existing(*root, value).GetText().c_str());
-            } else if (option == "--entries" && lut) {
-                entries = value;
-            } else {
-                return Usage(usage);
-            }
+            return Usage(usage);
         }
         if (lut) {
             if (entries.empty()) return Usage(usage);
-            auto& mapping = NodeAt<TColorMapping>(*root, "detail/colormapping");
-            mapping.SetGamma(root->FindNode("detail/gamma")->GetAsFloat());
+            auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
+            mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
             const auto table = std::make_unique<TColorTable>();
             mapping.FillTable(table.get());
             for (const std::uint16_t v : ParseEntries(entries))

@@ -25,5 +25,6 @@ int main(int argc, char** argv) {
     if (command == "dump") return DumpCommand(args);
     if (command == "params") return ParamsCommand(args);
     if (command == "lut") return LutCommand(args);
-    return Usage("dump|params|lut ... (see the README)");
+    if (command == "render") return RenderCommand(args);
+    return Usage("dump|params|lut|render ... (see the README)");
 }

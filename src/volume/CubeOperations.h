@@ -1,7 +1,9 @@
 #pragma once
 // Operations that change the volume data: mirrors in place; upscales, the 5 × 5 × 5 filter and
 // the rotation build a new cube and leave the source untouched (the caller swaps them). They
-// report progress through UpdateProgress, so the caller opens a progress run first.
+// report progress through UpdateProgress, so the caller opens a progress run first. Their work
+// runs on all cores; the reports come from the calling thread, in order. A source without a
+// store reads as zeros.
 
 #include "volume/PixelCube.h"
 
@@ -26,6 +28,7 @@ using TFilterKernel = std::span<const std::int8_t, 125>;
 TPixelCube FilterCube(const TPixelCube& cube, int n, TFilterKernel kernel);
 
 // Rotates every slice along letter 3 of path by angle degrees in the plane of letters 1 and 2.
+// Only 16-bit cubes ("Illegal pixel size to rotate"); the letters must name three axes.
 TPixelCube RotateCube(const TPixelCube& cube, const std::string& path, double angle);
 
 } // namespace tarvicon

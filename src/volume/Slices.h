@@ -7,6 +7,8 @@
 #include "volume/PixelCube.h"
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,14 +18,14 @@ class TSliceCache {
 public:
     // Empties the cache: no values, all keys 0.
     void Clear();
-    // Clear, then room for n values.
+    // Clear, then room for n values (not yet written).
     void Allocate(std::size_t n);
-    // target pixel i = table[value i] for i below n.
+    // target pixel i = table[value i] for i below n (at most Count()).
     void Apply(TLookupTable table, std::uint32_t* target, std::size_t n) const;
 
-    std::size_t Count() const { return values_.size(); }
-    std::uint16_t* Values() { return values_.data(); }
-    const std::uint16_t* Values() const { return values_.data(); }
+    std::size_t Count() const { return count_; }
+    std::uint16_t* Values() { return values_.get(); }
+    const std::uint16_t* Values() const { return values_.get(); }
 
     // The keys of the cached picture.
     const TPixelCube* Cube = nullptr;
@@ -32,7 +34,78 @@ public:
     std::int32_t AngleKey = 0;
 
 private:
-    std::vector<std::uint16_t> values_;
+    std::unique_ptr<std::uint16_t[]> values_;
+    std::size_t count_ = 0;
+};
+
+// One picture column: where its centre sample lies relative to the row address, and how many
+// of the slice's shared ray steps it may take on either side before the ray leaves the cube.
+struct TAddressColumn {
+    std::int64_t Start = 0; // bytes; kOutsideColumn when the column misses the cube
+    std::int32_t NearCount = 0;
+    std::int32_t FarCount = 0;
+};
+
+inline constexpr std::int64_t kOutsideColumn = 0x7FFFFFFF;
+
+// Cuts one picture from a cube. All offsets are 64-bit bytes relative to the start of the
+// cube's store, so no extent or spacing can wrap them.
+class TSlice {
+public:
+    void SetCube(TPixelCube* cube) { cube_ = cube; }
+    void SetPath(std::string path) { path_ = std::move(path); }
+    void SetPosition(const TCubePoint& position) { position_ = position; }
+
+    // Both tables to length 0.
+    void ClearTables();
+    // The row and column tables and the ray steps for a slab of this thickness (0: the whole
+    // cube) turned by angle degrees about the axis of letter 2. Raises "bad view path".
+    void BuildTables(std::int32_t thickness, std::int32_t angle);
+    // Renders into target (one 32-bit pixel per picture pixel); targetSize is the size the
+    // caller claims in bytes, PixelSize × width × height. 16-bit results go through the cache.
+    // Errors after the cache test are dropped: the cache stays empty.
+    void Extract(std::span<std::uint32_t> target, std::int64_t targetSize, std::uint8_t mode,
+                 TLookupTable table, std::int32_t thickness, std::int32_t angle, std::int32_t depthWeight,
+                 std::uint16_t threshold, TSliceCache& cache);
+
+    // The tables of the last BuildTables.
+    std::int64_t SliceBase() const { return sliceBase_; }
+    const std::vector<std::int64_t>& Rows() const { return rows_; }
+    const std::vector<TAddressColumn>& Columns() const { return columns_; }
+    // Column j's ray steps (bytes from its centre sample), nearest first. Every column walks
+    // the same steps; only where its ray leaves the cube differs.
+    std::span<const std::int64_t> FarSteps(std::size_t column) const {
+        return {farSteps_.data(), std::size_t(columns_[column].FarCount)};
+    }
+    std::span<const std::int64_t> NearSteps(std::size_t column) const {
+        return {nearSteps_.data(), std::size_t(columns_[column].NearCount)};
+    }
+
+private:
+    struct TStep {
+        std::int64_t Across = 0; // du, along letter 1
+        std::int64_t Depth = 0;  // dv, along letter 3
+    };
+    void Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depthWeight, std::uint16_t threshold,
+                TLookupTable table, std::uint32_t* target) const;
+    void Walk32(std::uint32_t* target) const;
+
+    TPixelCube* cube_ = nullptr;
+    std::string path_;
+    TCubePoint position_{};
+
+    std::int64_t sliceBase_ = 0;
+    std::vector<std::int64_t> rows_;
+    std::vector<TAddressColumn> columns_;
+    std::vector<std::int64_t> farSteps_;
+    std::vector<std::int64_t> nearSteps_;
+    std::vector<TStep> farGeometry_;
+    std::vector<TStep> nearGeometry_;
+    // The geometry of the last BuildTables.
+    std::int64_t e1_ = 0, e2_ = 0, e3_ = 0;
+    std::int64_t s1_ = 0, s2_ = 0, s3_ = 0;
+    std::int64_t sine_ = 0, cosine_ = 0;
+    bool distinctAxes_ = false;
 };
 
 } // namespace tarvicon

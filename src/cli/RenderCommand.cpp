@@ -1,0 +1,271 @@
+// tarvicon-cli render: one picture of a cuboid as a view would show it, after the parameter
+// options and the cube operations given.
+
+#include "cli/Commands.h"
+#include "cli/ParameterSession.h"
+#include "cli/TerminalProgress.h"
+#include "config/ColorMappings.h"
+#include "util/Errors.h"
+#include "util/Host.h"
+#include "util/Progress.h"
+#include "util/Strings.h"
+#include "volume/CubeOperations.h"
+#include "volume/PictureFiles.h"
+#include "volume/PictureRules.h"
+#include "volume/Slices.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <optional>
+
+namespace tarvicon::cli {
+
+namespace {
+
+const std::string kUsage = std::string("render --cuboid FILE ") + TParameterSession::Options() +
+                           " [--view detail|coronar|sagital|transaxial] [--position X,Y,Z | --world X,Y,Z] "
+                           "[--op OP]... [-o OUT.jpg|OUT.bmp]"
+                           " [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
+
+struct TRenderOptions {
+    std::string cuboid;
+    std::string view = "detail";
+    std::optional<TCubePoint> position, world;
+    std::vector<std::string> operations;
+    std::string picture, raw, saveCuboid;
+    int repeat = 0;
+    bool yes = false;
+};
+
+std::optional<TCubePoint> ParsePoint(const std::string& text) {
+    std::string rest = text;
+    std::array<long long, 3> v{};
+    for (long long& c : v) {
+        const auto number = ParseInteger(SplitFirst(rest, ','));
+        if (!number || *number < INT32_MIN || *number > INT32_MAX) return std::nullopt;
+        c = *number;
+    }
+    if (!rest.empty()) return std::nullopt;
+    return TCubePoint{std::int32_t(v[0]), std::int32_t(v[1]), std::int32_t(v[2])};
+}
+
+TCubePoint Clamped(const TPixelCube& cube, TCubePoint p) {
+    if (cube.Width() == 0 || cube.Height() == 0 || cube.Depth() == 0) return {};
+    p.X = std::clamp<std::int32_t>(p.X, 0, std::int32_t(cube.Width()) - 1);
+    p.Y = std::clamp<std::int32_t>(p.Y, 0, std::int32_t(cube.Height()) - 1);
+    p.Z = std::clamp<std::int32_t>(p.Z, 0, std::int32_t(cube.Depth()) - 1);
+    return p;
+}
+
+// The viewer asks before an upscale that needs more than 32 MiB; anything but yes cancels.
+bool ConfirmMemory(const TPixelCube& cube, const std::string& message) {
+    const auto size = static_cast<std::uint32_t>(cube.ByteSize());
+    if (size <= 33554431) return true;
+    std::string question = message;
+    if (const auto percent = question.find('%'); percent != std::string::npos)
+        question.replace(percent, 1, std::to_string(size / 1048576));
+    return Host().AskYesNo(question + " Continue?");
+}
+
+// One upscale along axis with its memory check; false when the user declined.
+bool Upscale(TPixelCube& cube, char axis) {
+    static const char* const kMessages[] = {
+        "Additional memory of %MB required to upscale cuboid sagittaly. ",
+        "Additional memory of %MB required to upscale cuboid coronary. ",
+        "Additional memory of %MB required to upscale cuboid transversaly"};
+    const int index = axis == 'X' ? 0 : axis == 'Y' ? 1 : 2;
+    if (!ConfirmMemory(cube, kMessages[index])) return false;
+    cube = axis == 'X' ? UpscaleCubeX(cube) : axis == 'Y' ? UpscaleCubeY(cube) : UpscaleCubeZ(cube);
+    return true;
+}
+
+// The study tree's filter: 16 at the centre, −1 around it, 1 on the outer shell.
+std::array<std::int8_t, 125> FilterKernel() {
+    std::array<std::int8_t, 125> kernel{};
+    std::size_t n = 0;
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 2; ++j)
+            for (int k = -2; k <= 2; ++k) {
+                const bool shell = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
+                kernel[n++] = std::int8_t(i == 0 && j == 0 && k == 0 ? 16 : shell ? 1 : -1);
+            }
+    return kernel;
+}
+
+void ApplyOperation(TPixelCube& cube, const TPixelCube& original, const std::string& operation) {
+    if (operation == "mirror-x") {
+        MirrorX(cube);
+    } else if (operation == "mirror-y") {
+        MirrorY(cube);
+    } else if (operation == "mirror-z") {
+        MirrorZ(cube);
+    } else if (operation == "upscale-x" || operation == "upscale-y" || operation == "upscale-z") {
+        const char axis = char(operation.back() - 'a' + 'A');
+        const TProgressRun run(std::string("Upscaling ") + axis);
+        Upscale(cube, axis);
+    } else if (operation == "upscale-u") {
+        const TProgressRun run("Upscaling");
+        while (cube.ByteSize() < 33554432) {
+            const TCubePoint m = cube.Metrics();
+            const char axis = m.X < m.Z && m.Y < m.Z ? 'Z' : m.Z < m.X && m.Y < m.X ? 'X' : 'Y';
+            const std::uint64_t before = cube.ByteSize();
+            if (!Upscale(cube, axis) || cube.ByteSize() == before) break;
+        }
+    } else if (operation == "filter") {
+        const TProgressRun run("Filter #1");
+        const auto kernel = FilterKernel();
+        cube = FilterCube(cube, 1, kernel);
+    } else if (operation.rfind("rotate:", 0) == 0) {
+        std::string rest = operation.substr(7);
+        const std::string axes = SplitFirst(rest, ':');
+        const auto degrees = ParseReal(rest);
+        if (axes.empty() || !degrees) RaiseError("Invalid operation " + operation);
+        char title[64];
+        std::snprintf(title, sizeof title, "%.1f", *degrees);
+        const TProgressRun run("Rotating cuboid " + std::string(title) + "\xC2\xB0 along " + axes);
+        cube = RotateCube(cube, axes, *degrees);
+    } else if (operation == "revert") {
+        cube = original;
+    } else {
+        RaiseError("Invalid operation " + operation);
+    }
+}
+
+void WriteRaw(const TSliceCache& cache, const std::string& path) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::string bytes;
+    bytes.reserve(cache.Count() * 2);
+    for (std::size_t i = 0; i < cache.Count(); ++i) {
+        bytes += char(cache.Values()[i] & 0xFF);
+        bytes += char(cache.Values()[i] >> 8);
+    }
+    file.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!file) RaiseError("Cannot write file \"" + path + "\"");
+}
+
+int Render(TParameterSession& session, const TRenderOptions& options) {
+    TPixelCube cube;
+    cube.LoadFromFile(options.cuboid);
+    const TPixelCube original = cube;
+    for (const std::string& operation : options.operations) ApplyOperation(cube, original, operation);
+    if (!options.saveCuboid.empty()) cube.SaveToFile(options.saveCuboid);
+
+    const bool detail = options.view == "detail";
+    std::string path = options.view == "coronar" ? "RFT" : options.view == "sagital" ? "BFR" : "RBF";
+    if (detail) {
+        path = session.Existing("detail/path").GetText();
+        if (path.empty()) path = "RBF";
+    }
+    TCubePoint position{std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
+                        std::int32_t(cube.Depth() / 2)};
+    if (options.world) position = cube.WorldToIndex(*options.world);
+    if (options.position) position = *options.position;
+    position = Clamped(cube, position);
+
+    auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
+    mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
+    const auto table = std::make_unique<TColorTable>();
+    mapping.FillTable(table.get());
+
+    TPictureInputs inputs;
+    inputs.PictureWidth = cube.ExtentAlong(path, 0);
+    inputs.PictureHeight = cube.ExtentAlong(path, 1);
+    inputs.Depth = cube.ExtentAlong(path, 2);
+    inputs.Thickness = detail ? session.Existing("detail/thickness").GetAsInteger() : 1;
+    inputs.MipAllowed = detail;
+    inputs.MipDetail = session.Existing("detail/mip-detail").GetAsInteger() != 0;
+    inputs.MipNavi = session.Existing("detail/mip-navi").GetAsInteger() != 0;
+    inputs.HasMapping = true;
+    inputs.WindowLow = mapping.WindowLow();
+    inputs.PhaseSplit = mapping.PhaseSplit();
+    const TPictureRequest request = ChoosePictureRequest(inputs);
+    const std::int32_t angle = detail ? session.Existing("detail/angle").GetAsInteger() : 0;
+    const std::int32_t depthWeight = detail ? session.Existing("detail/light3d").GetAsInteger() : 0;
+
+    TBitmap32 picture;
+    TSliceCache cache;
+    const auto renderOnce = [&] {
+        cache.Clear();
+        cube.RenderSlice(position, path, picture, request.Mode, *table, request.Thickness, angle, depthWeight,
+                         request.Threshold, cache);
+    };
+    renderOnce();
+    if (options.repeat > 0) {
+        std::vector<double> times;
+        for (int i = 0; i < options.repeat; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            renderOnce();
+            times.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("median_ms=%.3f\n", times[times.size() / 2]);
+    }
+    if (!options.picture.empty()) SavePicture(picture, options.picture);
+    if (!options.raw.empty()) {
+        if (cube.PixelSize() != 2) RaiseError("Raw values exist only for 16-bit cuboids");
+        WriteRaw(cache, options.raw);
+    }
+    return 0;
+}
+
+} // namespace
+
+int RenderCommand(const std::vector<std::string>& args) {
+    try {
+        TParameterSession session;
+        TRenderOptions options;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const auto taken = session.Take(args, i);
+            if (taken == TParameterSession::TTake::Taken) continue;
+            if (taken == TParameterSession::TTake::BadUsage) return Usage(kUsage);
+            const std::string& option = args[i];
+            if (option == "--yes") {
+                options.yes = true;
+                continue;
+            }
+            if (i + 1 >= args.size()) return Usage(kUsage);
+            const std::string& value = args[++i];
+            if (option == "--cuboid") {
+                options.cuboid = value;
+            } else if (option == "--view") {
+                if (value != "detail" && value != "coronar" && value != "sagital" && value != "transaxial")
+                    return Usage(kUsage);
+                options.view = value;
+            } else if (option == "--position" || option == "--world") {
+                const auto point = ParsePoint(value);
+                if (!point) return Usage(kUsage);
+                (option == "--position" ? options.position : options.world) = point;
+            } else if (option == "--op") {
+                options.operations.push_back(value);
+            } else if (option == "-o") {
+                options.picture = value;
+            } else if (option == "--raw") {
+                options.raw = value;
+            } else if (option == "--save-cuboid") {
+                options.saveCuboid = value;
+            } else if (option == "--repeat") {
+                const auto n = ParseInteger(value);
+                if (!n || *n < 1 || *n > 100000) return Usage(kUsage);
+                options.repeat = int(*n);
+            } else {
+                return Usage(kUsage);
+            }
+        }
+        if (options.cuboid.empty()) return Usage(kUsage);
+        THeadlessHost host(options.yes);
+        const TScopedHost scopedHost(host);
+        const TTerminalProgress progress;
+        return Render(session, options);
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}
+
+} // namespace tarvicon::cli
