@@ -28,8 +28,11 @@ using TVecU32x8 = std::uint32_t __attribute__((vector_size(32)));
 using TVecS32x8 = std::int32_t __attribute__((vector_size(32)));
 constexpr std::int64_t kLanes = 16;
 
-// Below this many samples a picture is cut on the calling thread alone.
-constexpr std::int64_t kThreadedWork = std::int64_t(1) << 16;
+// Below this many streamed samples a picture is cut on the calling thread alone: starting a
+// thread costs about as much as a thin 512 × 512 slice.
+constexpr std::int64_t kThreadedWork = std::int64_t(1) << 20;
+// A sample read across memory (one cache line each) counts as this many streamed ones.
+constexpr std::int64_t kScatteredCost = 16;
 // A ray of more steps than this cannot be meant; it ends the render.
 constexpr std::int64_t kMaxRaySteps = std::int64_t(1) << 22;
 
@@ -300,7 +303,13 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
     if (entries.empty()) {
         for (std::int64_t o = first; o < last; ++o) {
             const std::uint16_t* centre = lines.Store + lines.Start[std::size_t(o)];
-            for (std::int64_t m = 0; m < n; ++m) put(o, m, centre[m]);
+            if (lines.OutStep == 1 && !lines.Reversed) {
+                const std::int64_t base = lines.OutBase[std::size_t(o)];
+                std::memcpy(out.Values + base, centre, std::size_t(n) * sizeof(std::uint16_t));
+                for (std::int64_t m = 0; m < n; ++m) out.Colours[base + m] = out.Table[centre[m]];
+            } else {
+                for (std::int64_t m = 0; m < n; ++m) put(o, m, centre[m]);
+            }
         }
         return;
     }
@@ -324,14 +333,15 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
         std::fill(sum.begin(), sum.end(), 0u);
         std::fill(count.begin(), count.end(), 0u);
         if (plainMaximum) {
-            for (std::size_t e = 0; e < entries.size(); e += 4)
+            // Four quarters of the (sorted) entries at once: four long streams through memory.
+            const std::size_t quarter = (entries.size() + 3) / 4;
+            for (std::size_t e = 0; e < quarter; ++e)
                 for (std::int64_t o = o0; o < o1; ++o) {
                     const std::uint16_t* line = lines.Store + lines.Start[std::size_t(o)];
                     const auto src = [&](std::size_t k) {
-                        return line + entries[std::min(k, entries.size() - 1)].Offset;
+                        return line + entries[std::min(e + k * quarter, entries.size() - 1)].Offset;
                     };
-                    MaxLine4(&farMax[std::size_t((o - o0) * n)], src(e), src(e + 1), src(e + 2), src(e + 3),
-                             n);
+                    MaxLine4(&farMax[std::size_t((o - o0) * n)], src(0), src(1), src(2), src(3), n);
                 }
         } else {
             for (const TSlabEntry& e : entries)
@@ -378,46 +388,57 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
     }
 }
 
-// Rays that run along memory: each pixel reduces one run of neighbouring samples.
-__attribute__((target_clones("avx2", "default"))) std::uint16_t RunMaximum(const std::uint16_t* src,
-                                                                           std::int64_t n) {
-    TVecS16 acc{};
-    std::int64_t m = 0;
-    for (; m + kLanes <= n; m += kLanes) {
-        TVecS16 v;
-        std::memcpy(&v, src + m, sizeof v);
-        acc = v > acc ? v : acc;
+// Rays that run along memory: each pixel of a picture row reduces one run of neighbouring
+// samples; the pixels' runs start step samples apart.
+__attribute__((target_clones("avx2", "default"))) void RunMaxima(const std::uint16_t* first,
+                                                                 std::int64_t step, std::int64_t pixels,
+                                                                 std::int64_t n, std::uint16_t* result) {
+    for (std::int64_t j = 0; j < pixels; ++j) {
+        const std::uint16_t* src = first + j * step;
+        TVecS16 acc{};
+        std::int64_t m = 0;
+        for (; m + kLanes <= n; m += kLanes) {
+            TVecS16 v;
+            std::memcpy(&v, src + m, sizeof v);
+            acc = v > acc ? v : acc;
+        }
+        std::int16_t best = 0;
+        for (int lane = 0; lane < kLanes; ++lane) best = std::max(best, acc[lane]);
+        for (; m < n; ++m) best = std::max(best, std::int16_t(src[m]));
+        result[j] = std::uint16_t(best);
     }
-    std::int16_t best = 0;
-    for (int lane = 0; lane < kLanes; ++lane) best = std::max(best, acc[lane]);
-    for (; m < n; ++m) best = std::max(best, std::int16_t(src[m]));
-    return std::uint16_t(best);
 }
 
-__attribute__((target_clones("avx2", "default"))) std::pair<std::uint64_t, std::uint64_t>
-RunSum(const std::uint16_t* src, std::int64_t n, std::uint16_t threshold) {
-    TVecU32x8 sum{}, count{};
+__attribute__((target_clones("avx2", "default"))) void RunSums(const std::uint16_t* first, std::int64_t step,
+                                                               std::int64_t pixels, std::int64_t n,
+                                                               std::uint16_t threshold, std::uint32_t* sums,
+                                                               std::uint32_t* counts) {
     const TVecU32x8 t = TVecU32x8{} + threshold, one = TVecU32x8{} + 1;
-    std::int64_t m = 0;
-    for (; m + 8 <= n; m += 8) {
-        TVecU16x8 raw;
-        std::memcpy(&raw, src + m, sizeof raw);
-        const TVecU32x8 v = __builtin_convertvector(raw, TVecU32x8);
-        const auto keep = TVecU32x8(v >= t);
-        sum += keep & v;
-        count += keep & one;
-    }
-    std::uint64_t s = 0, c = 0;
-    for (int lane = 0; lane < 8; ++lane) {
-        s += sum[lane];
-        c += count[lane];
-    }
-    for (; m < n; ++m)
-        if (src[m] >= threshold) {
-            s += src[m];
-            ++c;
+    for (std::int64_t j = 0; j < pixels; ++j) {
+        const std::uint16_t* src = first + j * step;
+        TVecU32x8 sum{}, count{};
+        std::int64_t m = 0;
+        for (; m + 8 <= n; m += 8) {
+            TVecU16x8 raw;
+            std::memcpy(&raw, src + m, sizeof raw);
+            const TVecU32x8 v = __builtin_convertvector(raw, TVecU32x8);
+            const auto keep = TVecU32x8(v >= t);
+            sum += keep & v;
+            count += keep & one;
         }
-    return {s, c};
+        std::uint32_t s = 0, c = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            s += sum[lane];
+            c += count[lane];
+        }
+        for (; m < n; ++m)
+            if (src[m] >= threshold) {
+                s += src[m];
+                ++c;
+            }
+        sums[j] = s;
+        counts[j] = c;
+    }
 }
 
 void MapValues(TLookupTable table, std::uint32_t* target, const std::uint16_t* values, std::size_t n) {
@@ -633,7 +654,11 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
         const TAddressColumn& c0 = columns_[std::size_t(jlo)];
         const auto farRay = std::span(far).first(std::size_t(c0.FarCount));
         const auto nearRay = std::span(near).first(std::size_t(c0.NearCount));
-        const std::vector<TSlabEntry> entries = SlabEntries(farRay, nearRay);
+        std::vector<TSlabEntry> entries = SlabEntries(farRay, nearRay);
+        // Sums and plain maxima do not care about the order: read the cube forwards.
+        if (rules.Mode == 0 || rules.DepthWeight == 0)
+            std::sort(entries.begin(), entries.end(),
+                      [](const TSlabEntry& a, const TSlabEntry& b) { return a.Offset < b.Offset; });
         const std::int64_t samples = std::int64_t(farRay.size() + nearRay.size());
         const bool fits = rules.Mode == 0 ? samples < 65535 : (rules.DepthWeight == 0 || samples < 32768);
         const std::int64_t work = (jhi - jlo) * e2_ * (samples + 1);
@@ -665,7 +690,7 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
             // A thin slice across memory touches one cache line per pixel: ask for the lines
             // a few columns ahead so that their fetches overlap.
             const std::int64_t ahead = std::abs(columnStep) >= 32 ? 8 : 0;
-            ForRanges(e2_, work, [&](std::int64_t begin, std::int64_t end) {
+            ForRanges(e2_, work * (ahead ? kScatteredCost : 1), [&](std::int64_t begin, std::int64_t end) {
                 for (std::int64_t i = begin; i < end; ++i) {
                     const std::uint16_t* line = store + rowAt[std::size_t(i)] + c0.Start / 2;
                     for (std::int64_t j = jlo; j < jhi; ++j) {
@@ -686,18 +711,28 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
             high = std::max(high, e.Offset);
         }
         run = run && std::int64_t(entries.size()) == high - low;
-        if (run) {
+        if (run && samples < 65535) {
             ForRanges(e2_, work, [&](std::int64_t begin, std::int64_t end) {
+                const auto pixels = std::size_t(jhi - jlo);
+                std::vector<std::uint16_t> result(pixels);
+                std::vector<std::uint32_t> sums(rules.Mode == 0 ? pixels : 0),
+                    counts(rules.Mode == 0 ? pixels : 0);
                 for (std::int64_t i = begin; i < end; ++i) {
                     const std::uint16_t* line = store + rowAt[std::size_t(i)] + c0.Start / 2;
-                    for (std::int64_t j = jlo; j < jhi; ++j) {
-                        const std::uint16_t* centre = line + (j - jlo) * columnStep;
-                        if (rules.Mode == 1) {
-                            out.Put(i * e1_ + j, std::max(*centre, RunMaximum(centre + low, high - low + 1)));
-                        } else {
-                            auto [sum, n] = RunSum(centre + low, high - low + 1, rules.Threshold);
-                            if (*centre < rules.Threshold) sum += *centre, ++n;
-                            out.Put(i * e1_ + j, std::uint16_t(sum / n));
+                    if (rules.Mode == 1) {
+                        RunMaxima(line + low, columnStep, jhi - jlo, high - low + 1, result.data());
+                        for (std::size_t j = 0; j < pixels; ++j)
+                            out.Put(i * e1_ + jlo + std::int64_t(j),
+                                    std::max(line[std::int64_t(j) * columnStep], result[j]));
+                    } else {
+                        RunSums(line + low, columnStep, jhi - jlo, high - low + 1, rules.Threshold,
+                                sums.data(), counts.data());
+                        for (std::size_t j = 0; j < pixels; ++j) {
+                            const std::uint16_t centre = line[std::int64_t(j) * columnStep];
+                            const bool extra = centre < rules.Threshold;
+                            out.Put(i * e1_ + jlo + std::int64_t(j),
+                                    std::uint16_t((sums[j] + (extra ? centre : 0)) /
+                                                  (counts[j] + (extra ? 1 : 0))));
                         }
                     }
                 }
