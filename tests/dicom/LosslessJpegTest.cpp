@@ -68,7 +68,7 @@ TEST(LosslessJpeg, RoundTripsOfTheTestEncoder) {
     struct Case {
         const char* name;
         int precision, components, predictor, restart, width, height, spread;
-        std::vector<test::THuffmanSpec> tables;
+        std::vector<test::THuffmanTableDef> tables;
         bool separateSegments;
     };
     const auto wide = test::WideHuffmanTable();

@@ -12,13 +12,13 @@ struct TCode {
     int Length = 0;
 };
 
-std::vector<TCode> CodesOf(const THuffmanSpec& spec) {
+std::vector<TCode> CodesOf(const THuffmanTableDef& definition) {
     std::vector<TCode> codes(17);
     std::uint32_t code = 0;
     std::size_t k = 0;
     for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec.Counts[length - 1]; ++i, ++code, ++k)
-            codes[spec.Symbols[k]] = {code, length};
+        for (int i = 0; i < definition.Counts[length - 1]; ++i, ++code, ++k)
+            codes[definition.Symbols[k]] = {code, length};
         code <<= 1;
     }
     return codes;
@@ -75,15 +75,15 @@ int Predict(int predictor, int ra, int rb, int rc) {
 
 } // namespace
 
-THuffmanSpec WideHuffmanTable() {
+THuffmanTableDef WideHuffmanTable() {
     return {{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
             {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
 }
 
-THuffmanSpec SwappedHuffmanTable() {
-    THuffmanSpec spec = WideHuffmanTable();
-    std::swap(spec.Symbols[0], spec.Symbols[1]);
-    return spec;
+THuffmanTableDef SwappedHuffmanTable() {
+    THuffmanTableDef definition = WideHuffmanTable();
+    std::swap(definition.Symbols[0], definition.Symbols[1]);
+    return definition;
 }
 
 std::string EncodeLosslessJpeg(const std::vector<std::uint16_t>& samples, int width, int height,
@@ -106,10 +106,10 @@ std::string EncodeLosslessJpeg(const std::vector<std::uint16_t>& samples, int wi
     out += static_cast<char>(nc);
     for (int c = 0; c < nc; ++c) out += {static_cast<char>(c + 1), '\x11', '\0'};
 
-    const auto tableBytes = [](const THuffmanSpec& spec, int id) {
+    const auto tableBytes = [](const THuffmanTableDef& definition, int id) {
         std::string t(1, static_cast<char>(id));
-        for (int count : spec.Counts) t += static_cast<char>(count);
-        for (int symbol : spec.Symbols) t += static_cast<char>(symbol);
+        for (int count : definition.Counts) t += static_cast<char>(count);
+        for (int symbol : definition.Symbols) t += static_cast<char>(symbol);
         return t;
     };
     if (o.TablesInSeparateSegments) {

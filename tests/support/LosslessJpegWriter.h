@@ -9,22 +9,22 @@
 
 namespace tarvicon::test {
 
-struct THuffmanSpec {
+struct THuffmanTableDef {
     std::vector<int> Counts;  // codes of length 1..16
     std::vector<int> Symbols; // in order of code length
 };
 
 // 17 symbols with codes of 2 to 14 bits, so both the table look-up and the bitwise path are used.
-THuffmanSpec WideHuffmanTable();
+THuffmanTableDef WideHuffmanTable();
 // The same lengths with the symbols of the two shortest codes swapped.
-THuffmanSpec SwappedHuffmanTable();
+THuffmanTableDef SwappedHuffmanTable();
 
 struct TJpegOptions {
     int Precision = 8;
     int Components = 1;      // 1 or 3 (interleaved samples)
     int Predictor = 1;       // Ss
     int RestartInterval = 0; // in samples; 0 for none
-    std::vector<THuffmanSpec> Tables{WideHuffmanTable()};
+    std::vector<THuffmanTableDef> Tables{WideHuffmanTable()};
     bool TablesInSeparateSegments = false;
     int FrameMarker = 0xC3;
 };

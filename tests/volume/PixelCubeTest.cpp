@@ -1,5 +1,6 @@
 #include "volume/PixelCube.h"
 
+#include "support/Cubes.h"
 #include "support/TestSupport.h"
 #include "util/Errors.h"
 #include "volume/PictureRules.h"
@@ -13,16 +14,7 @@ namespace tarvicon {
 namespace {
 
 using test::ErrorOf;
-
-TPixelCube MakeCube(std::uint32_t w, std::uint32_t h, std::uint32_t d, std::int32_t p = 2) {
-    TPixelCube cube;
-    cube.SetWidth(w);
-    cube.SetHeight(h);
-    cube.SetDepth(d);
-    cube.SetPixelSize(p);
-    cube.EnsureVoxels(p);
-    return cube;
-}
+using test::MakeCube;
 
 std::string Header(std::vector<std::int64_t> fields) {
     std::string bytes;

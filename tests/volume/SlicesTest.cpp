@@ -1,5 +1,6 @@
 #include "volume/Slices.h"
 
+#include "support/Cubes.h"
 #include "support/TestSupport.h"
 #include "util/Errors.h"
 #include "volume/Bitmap32.h"
@@ -18,16 +19,7 @@ namespace tarvicon {
 namespace {
 
 using test::ErrorOf;
-
-TPixelCube MakeCube(std::uint32_t w, std::uint32_t h, std::uint32_t d, std::int32_t p = 2) {
-    TPixelCube cube;
-    cube.SetWidth(w);
-    cube.SetHeight(h);
-    cube.SetDepth(d);
-    cube.SetPixelSize(p);
-    cube.EnsureVoxels(p);
-    return cube;
-}
+using test::MakeCube;
 
 void Put(TPixelCube& cube, int x, int y, int z, std::uint16_t v) {
     std::uint8_t* at = cube.VoxelPtr(x, y, z);
