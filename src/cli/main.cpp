@@ -26,5 +26,6 @@ int main(int argc, char** argv) {
     if (command == "params") return ParamsCommand(args);
     if (command == "lut") return LutCommand(args);
     if (command == "render") return RenderCommand(args);
-    return Usage("dump|params|lut|render ... (see the README)");
+    if (command == "tree") return TreeCommand(args);
+    return Usage("dump|params|lut|render|tree ... (see the README)");
 }

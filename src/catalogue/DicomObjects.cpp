@@ -1,0 +1,1 @@
+#include "catalogue/DicomObjects.h"

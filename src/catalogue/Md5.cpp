@@ -1,0 +1,1 @@
+#include "catalogue/Md5.h"
