@@ -1,1 +1,296 @@
 #include "catalogue/FlatCaches.h"
+
+#include "catalogue/Protection.h"
+#include "dicom/WebStreams.h"
+#include "util/Errors.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tarvicon {
+
+namespace {
+
+struct TEntry {
+    std::string Text;
+    TEntryState State = TEntryState::Queued;
+};
+
+bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+// The whole local file; others may read and write it meanwhile (no lock is taken).
+std::string ReadLocalFile(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(EISDIR));
+    std::ifstream file(path, std::ios::binary);
+    if (!file) RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(errno));
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) RaiseError("Cannot read file \"" + path + "\". " + ErrnoText(errno));
+    return content;
+}
+
+bool InSet(TEntryState state, std::initializer_list<TEntryState> states) {
+    return std::find(states.begin(), states.end(), state) != states.end();
+}
+
+} // namespace
+
+struct TFlatCache::TShared {
+    mutable std::mutex Lock;
+    std::condition_variable ThreadEnded; // signalled whenever ThreadCount drops
+    std::vector<TEntry> Entries;
+    int MaxThreads = kMaxThreads;
+    int ThreadCount = 0;
+    int ActiveCount = 0;
+    int MaxActive = 0;
+    std::string Key;
+    std::string KeyDigest = std::string(16, '\0');
+    // Counts the Clear calls: a fetch whose generation is gone belongs to a removed queue.
+    std::uint64_t Generation = 0;
+
+    void CheckIndex(int index) const {
+        if (index < 0 || static_cast<std::size_t>(index) >= Entries.size()) RaiseRangeError();
+    }
+};
+
+namespace {
+
+// One fetch thread: takes queued entries until none is left.
+void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
+    for (;;) {
+        std::size_t index = 0;
+        std::string reference, key, keyDigest;
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard lock(shared->Lock);
+            const auto found = std::find_if(shared->Entries.begin(), shared->Entries.end(),
+                                            [](const TEntry& e) { return e.State == TEntryState::Queued; });
+            if (found == shared->Entries.end()) {
+                // Leaving in the same locked step as finding nothing: an Add that comes after
+                // this sees the lower ThreadCount and starts a thread of its own.
+                --shared->ThreadCount;
+                shared->ThreadEnded.notify_all();
+                return;
+            }
+            index = static_cast<std::size_t>(found - shared->Entries.begin());
+            reference = found->Text;
+            found->State = TEntryState::Fetching;
+            key = shared->Key;
+            keyDigest = shared->KeyDigest;
+            generation = shared->Generation;
+            ++shared->ActiveCount;
+            shared->MaxActive = std::max(shared->MaxActive, shared->ActiveCount);
+        }
+
+        std::string result;
+        bool failed = false;
+        try {
+            result = FetchReference(reference, key, keyDigest);
+        } catch (const std::exception& error) {
+            result = error.what();
+            failed = true;
+        } catch (...) {
+            result = "Unknown error";
+            failed = true;
+        }
+
+        {
+            std::lock_guard lock(shared->Lock);
+            // A Clear meanwhile has removed the entry (and zeroed ActiveCount): drop the result.
+            if (generation == shared->Generation) {
+                --shared->ActiveCount;
+                if (index < shared->Entries.size()) {
+                    TEntry& entry = shared->Entries[index];
+                    if (entry.State == TEntryState::Fetching && entry.Text == reference) {
+                        entry.Text = std::move(result);
+                        entry.State = failed ? TEntryState::Failed : TEntryState::Fetched;
+                    }
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
+
+std::string FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest) {
+    std::string content;
+    if (StartsWithNoCase(reference, "CRYPTED:"))
+        content = ReadLocalFile(ProtectedFileName(std::string_view(reference).substr(8), key));
+    else if (StartsWithNoCase(reference, "http://")) {
+        TWebStream stream(reference);
+        content.assign(stream.Text());
+    } else
+        content = ReadLocalFile(reference);
+    if (!key.empty()) content = ChainUnscramble(content, keyDigest);
+    return content;
+}
+
+TFlatCache::TFlatCache() : shared_(std::make_shared<TShared>()) {}
+
+TFlatCache::~TFlatCache() {
+    std::unique_lock lock(shared_->Lock);
+    shared_->Entries.clear();
+    ++shared_->Generation;
+    shared_->ActiveCount = 0;
+    shared_->MaxActive = 0;
+    shared_->MaxThreads = 0;
+    shared_->ThreadEnded.wait_for(lock, destroyWait_, [&] { return shared_->ThreadCount == 0; });
+    // Threads still alive keep the shared state; they find no entry and end.
+}
+
+void TFlatCache::StartThreadIfNeeded() {
+    {
+        std::lock_guard lock(shared_->Lock);
+        if (shared_->ThreadCount >= shared_->MaxThreads) return;
+        ++shared_->ThreadCount;
+    }
+    try {
+        std::thread(FetchLoop, shared_).detach();
+    } catch (const std::system_error& error) {
+        std::lock_guard lock(shared_->Lock);
+        --shared_->ThreadCount;
+        shared_->ThreadEnded.notify_all();
+        // Other threads take the entry; without any, the entry would wait for ever.
+        if (shared_->ThreadCount == 0) RaiseError(error.what());
+    }
+}
+
+int TFlatCache::Add(const std::string& reference) {
+    int index;
+    {
+        std::lock_guard lock(shared_->Lock);
+        if (shared_->Entries.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) RaiseRangeError();
+        shared_->Entries.push_back({reference, TEntryState::Queued});
+        index = static_cast<int>(shared_->Entries.size() - 1);
+    }
+    StartThreadIfNeeded();
+    return index;
+}
+
+void TFlatCache::Clear() {
+    std::lock_guard lock(shared_->Lock);
+    shared_->Entries.clear();
+    ++shared_->Generation;
+    shared_->MaxActive = 0;
+    shared_->ActiveCount = 0;
+}
+
+int TFlatCache::FindFirst(std::initializer_list<TEntryState> states) const {
+    std::lock_guard lock(shared_->Lock);
+    for (std::size_t i = 0; i < shared_->Entries.size(); ++i)
+        if (InSet(shared_->Entries[i].State, states)) return static_cast<int>(i);
+    return -1;
+}
+
+int TFlatCache::Count() const {
+    std::lock_guard lock(shared_->Lock);
+    return static_cast<int>(shared_->Entries.size());
+}
+
+std::string TFlatCache::Text(int index) const {
+    std::lock_guard lock(shared_->Lock);
+    shared_->CheckIndex(index);
+    return shared_->Entries[static_cast<std::size_t>(index)].Text;
+}
+
+TEntryState TFlatCache::State(int index) const {
+    std::lock_guard lock(shared_->Lock);
+    shared_->CheckIndex(index);
+    return shared_->Entries[static_cast<std::size_t>(index)].State;
+}
+
+void TFlatCache::SetState(int index, TEntryState state) {
+    {
+        std::lock_guard lock(shared_->Lock);
+        shared_->CheckIndex(index);
+        shared_->Entries[static_cast<std::size_t>(index)].State = state;
+    }
+    if (state == TEntryState::Queued) StartThreadIfNeeded();
+}
+
+void TFlatCache::MarkConsumed(int index) {
+    std::lock_guard lock(shared_->Lock);
+    shared_->CheckIndex(index);
+    TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
+    std::string().swap(entry.Text); // releases the bytes
+    entry.State = TEntryState::Consumed;
+}
+
+std::optional<TTakenEntry> TFlatCache::TakeFirst(std::initializer_list<TEntryState> states) {
+    std::lock_guard lock(shared_->Lock);
+    for (std::size_t i = 0; i < shared_->Entries.size(); ++i) {
+        TEntry& entry = shared_->Entries[i];
+        if (!InSet(entry.State, states)) continue;
+        TTakenEntry taken{static_cast<int>(i), entry.State, std::move(entry.Text)};
+        std::string().swap(entry.Text);
+        entry.State = TEntryState::Consumed;
+        return taken;
+    }
+    return std::nullopt;
+}
+
+void TFlatCache::SetKey(const std::string& key) {
+    std::string digest = DigestKey(key); // outside the lock
+    std::lock_guard lock(shared_->Lock);
+    if (key == shared_->Key) return;
+    shared_->Key = key;
+    shared_->KeyDigest = std::move(digest);
+}
+
+std::string TFlatCache::Key() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->Key;
+}
+
+bool TFlatCache::HasKey() const {
+    std::lock_guard lock(shared_->Lock);
+    return !shared_->Key.empty();
+}
+
+std::string TFlatCache::KeyDigest() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->KeyDigest;
+}
+
+int TFlatCache::ThreadCount() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->ThreadCount;
+}
+
+int TFlatCache::ActiveCount() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->ActiveCount;
+}
+
+int TFlatCache::MaxActive() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->MaxActive;
+}
+
+int TFlatCache::MaxThreads() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->MaxThreads;
+}
+
+} // namespace tarvicon

@@ -1,1 +1,122 @@
 #pragma once
+// TFlatCache: the study tree's download queue with its background fetch threads (Part 2.3).
+//
+// The tree appends references: local paths, "http://" addresses (any letter case, fetched with
+// TWebStream) and "CRYPTED:" + r (any letter case: the protected file of r, Part 2.4). Up to
+// MaxThreads fetch threads read the referenced bytes, unscramble them with the key's digest while
+// a key is set, and store them back in the entry; the tree takes finished entries on its own
+// thread. The cache never parses DICOM.
+//
+// Threads and lifetime. The entries, the key and the counters live in one shared state object
+// held by the cache and by every fetch thread; every access to it takes its one mutex, and the
+// fetch itself (file or network input, unscrambling) runs outside the mutex. A thread starts in
+// Add when fewer than MaxThreads are alive and ends, detached, when it finds no queued entry.
+// Destroying the cache clears the queue and waits at most DestroyWait (10 s) for the threads;
+// a thread that is still fetching after that only touches the shared state, which it keeps
+// alive, and its result is dropped.
+//
+// Every operation below locks by itself, so each one is atomic; none blocks on a fetch. An index
+// outside 0 .. Count() - 1 raises a range error (WRangeError).
+
+#include <chrono>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tarvicon {
+
+// The state byte of a queue entry and what the entry's text holds in it.
+enum class TEntryState : std::uint8_t {
+    Queued = 0,   // the reference, waiting for a thread
+    Fetching = 1, // the reference, a thread is fetching it
+    Failed = 2,   // the failure's message (the open error, the HTTP client's message, ...)
+    Fetched = 3,  // the file's bytes, unscrambled when a key was set
+    Consumed = 4, // empty: the tree has taken the entry
+};
+
+// What TakeFirst hands out: the entry's index, its state before it was consumed, its text.
+struct TTakenEntry {
+    int Index = -1;
+    TEntryState State = TEntryState::Consumed;
+    std::string Text;
+};
+
+class TFlatCache {
+public:
+    // The most fetch threads alive at a time.
+    static constexpr int kMaxThreads = 8;
+
+    // An empty queue, MaxThreads 8, no key.
+    TFlatCache();
+    // Clear; MaxThreads := 0; waits while threads are alive, at most DestroyWait.
+    ~TFlatCache();
+    TFlatCache(const TFlatCache&) = delete;
+    TFlatCache& operator=(const TFlatCache&) = delete;
+
+    // Appends the reference in state queued and returns its index; starts one more fetch thread
+    // when fewer than MaxThreads are alive.
+    int Add(const std::string& reference);
+
+    // Removes every entry whatever its state; MaxActive and ActiveCount := 0. Fetches still
+    // running belong to the old queue: their results are dropped and they no longer count as
+    // active.
+    void Clear();
+
+    // The first index whose state is in the set, or -1.
+    int FindFirst(std::initializer_list<TEntryState> states) const;
+
+    // Number of entries (all states, consumed ones included).
+    int Count() const;
+
+    // The entry's text (a copy) and state.
+    std::string Text(int index) const;
+    TEntryState State(int index) const;
+
+    // Sets the entry's state; setting queued starts a fetch thread when one is missing.
+    void SetState(int index, TEntryState state);
+
+    // Text := empty, state := consumed.
+    void MarkConsumed(int index);
+
+    // The study tree's step in one locked operation: finds the first entry whose state is in
+    // the set, moves its text out, marks it consumed and returns it; nothing when none is found.
+    std::optional<TTakenEntry> TakeFirst(std::initializer_list<TEntryState> states);
+
+    // If the key differs from Key: Key := key, KeyDigest := MD5 digest of it. An empty key
+    // switches unscrambling off. The key applies to every entry a thread picks up afterwards.
+    void SetKey(const std::string& key);
+    std::string Key() const;
+    bool HasKey() const;
+    // The 16 raw bytes of MD5(Key) (16 zero bytes before the first key is set).
+    std::string KeyDigest() const;
+
+    // Fetch threads now alive, fetches of the current queue now running, and the largest
+    // ActiveCount seen since the last Clear.
+    int ThreadCount() const;
+    int ActiveCount() const;
+    int MaxActive() const;
+    // 8, or 0 once the cache is being destroyed.
+    int MaxThreads() const;
+
+    // How long the destructor waits for threads (10 s); tests may shorten it.
+    void SetDestroyWait(std::chrono::milliseconds wait) { destroyWait_ = wait; }
+
+    struct TShared; // the state shared with the fetch threads (FlatCaches.cpp)
+
+private:
+    void StartThreadIfNeeded();
+
+    std::shared_ptr<TShared> shared_;
+    std::chrono::milliseconds destroyWait_{10000};
+};
+
+// Fetches one reference as a fetch thread does, on the calling thread: "CRYPTED:" + r reads
+// ProtectedFileName(r, key) (Part 2.4), "http://" a TWebStream, anything else the local file;
+// then, when key is not empty, the bytes are unscrambled with keyDigest. Raises the failure:
+// "Cannot open file "PATH". REASON", "Cannot read file "PATH". REASON", or the HTTP client's
+// message.
+std::string FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest);
+
+} // namespace tarvicon

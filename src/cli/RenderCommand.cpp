@@ -1,8 +1,10 @@
 // tarvicon-cli render: one picture of a cuboid as a view would show it, after the parameter
 // options and the cube operations given.
 
+#include "catalogue/DicomObjects.h"
 #include "cli/Commands.h"
 #include "cli/ParameterSession.h"
+#include "cli/StudyLoading.h"
 #include "cli/TerminalProgress.h"
 #include "config/ColorMappings.h"
 #include "util/Errors.h"
@@ -39,6 +41,8 @@ struct TRenderOptions {
     std::string picture, raw, saveCuboid;
     int repeat = 0;
     bool yes = false;
+    TStudySources sources;
+    int series = 0;
 };
 
 std::optional<TCubePoint> ParsePoint(const std::string& text) {
@@ -51,36 +55,6 @@ std::optional<TCubePoint> ParsePoint(const std::string& text) {
     }
     if (!rest.empty()) return std::nullopt;
     return TCubePoint{std::int32_t(v[0]), std::int32_t(v[1]), std::int32_t(v[2])};
-}
-
-TCubePoint Clamped(const TPixelCube& cube, TCubePoint p) {
-    if (cube.Width() == 0 || cube.Height() == 0 || cube.Depth() == 0) return {};
-    p.X = std::clamp<std::int32_t>(p.X, 0, std::int32_t(cube.Width()) - 1);
-    p.Y = std::clamp<std::int32_t>(p.Y, 0, std::int32_t(cube.Height()) - 1);
-    p.Z = std::clamp<std::int32_t>(p.Z, 0, std::int32_t(cube.Depth()) - 1);
-    return p;
-}
-
-// The viewer asks before an upscale that needs more than 32 MiB; anything but yes cancels.
-bool ConfirmMemory(const TPixelCube& cube, const std::string& message) {
-    const auto size = static_cast<std::uint32_t>(cube.ByteSize());
-    if (size <= 33554431) return true;
-    std::string question = message;
-    if (const auto percent = question.find('%'); percent != std::string::npos)
-        question.replace(percent, 1, std::to_string(size / 1048576));
-    return Host().AskYesNo(question + " Continue?");
-}
-
-// One upscale along axis with its memory check; false when the user declined.
-bool Upscale(TPixelCube& cube, char axis) {
-    static const char* const kMessages[] = {
-        "Additional memory of %MB required to upscale cuboid sagittaly. ",
-        "Additional memory of %MB required to upscale cuboid coronary. ",
-        "Additional memory of %MB required to upscale cuboid transversaly"};
-    const int index = axis == 'X' ? 0 : axis == 'Y' ? 1 : 2;
-    if (!ConfirmMemory(cube, kMessages[index])) return false;
-    cube = axis == 'X' ? UpscaleCubeX(cube) : axis == 'Y' ? UpscaleCubeY(cube) : UpscaleCubeZ(cube);
-    return true;
 }
 
 // The study tree's filter: 16 at the centre, −1 around it, 1 on the outer shell.
@@ -96,40 +70,42 @@ std::array<std::int8_t, 125> FilterKernel() {
     return kernel;
 }
 
-void ApplyOperation(TPixelCube& cube, const TPixelCube& original, const std::string& operation) {
+// The series commands as the study tree runs them on the shown object.
+void ApplyOperation(TDicomObject& object, const std::string& operation) {
+    const auto mirror = [&object](void (*flip)(TPixelCube&)) {
+        object.SaveOriginal();
+        flip(object.Cube());
+    };
     if (operation == "mirror-x") {
-        MirrorX(cube);
+        mirror(MirrorX);
     } else if (operation == "mirror-y") {
-        MirrorY(cube);
+        mirror(MirrorY);
     } else if (operation == "mirror-z") {
-        MirrorZ(cube);
+        mirror(MirrorZ);
     } else if (operation == "upscale-x" || operation == "upscale-y" || operation == "upscale-z") {
         const char axis = char(operation.back() - 'a' + 'A');
         const TProgressRun run(std::string("Upscaling ") + axis);
-        Upscale(cube, axis);
+        if (axis == 'X')
+            object.UpscaleX();
+        else if (axis == 'Y')
+            object.UpscaleY();
+        else
+            object.UpscaleZ();
     } else if (operation == "upscale-u") {
         const TProgressRun run("Upscaling");
-        while (cube.ByteSize() < 33554432) {
-            const TCubePoint m = cube.Metrics();
-            const char axis = m.X < m.Z && m.Y < m.Z ? 'Z' : m.Z < m.X && m.Y < m.X ? 'X' : 'Y';
-            const std::uint64_t before = cube.ByteSize();
-            if (!Upscale(cube, axis) || cube.ByteSize() == before) break;
-        }
+        object.UpscaleAuto();
     } else if (operation == "filter") {
         const TProgressRun run("Filter #1");
         const auto kernel = FilterKernel();
-        cube = FilterCube(cube, 1, kernel);
+        object.ApplyFilter(1, kernel);
     } else if (operation.rfind("rotate:", 0) == 0) {
         std::string rest = operation.substr(7);
         const std::string axes = SplitFirst(rest, ':');
         const auto degrees = ParseReal(rest);
         if (axes.empty() || !degrees) RaiseError("Invalid operation " + operation);
-        char title[64];
-        std::snprintf(title, sizeof title, "%.1f", *degrees);
-        const TProgressRun run("Rotating cuboid " + std::string(title) + "\xC2\xB0 along " + axes);
-        cube = RotateCube(cube, axes, *degrees);
+        object.Rotate(axes, *degrees);
     } else if (operation == "revert") {
-        cube = original;
+        object.Revert();
     } else {
         RaiseError("Invalid operation " + operation);
     }
@@ -148,10 +124,21 @@ void WriteRaw(const TSliceCache& cache, const std::string& path) {
 }
 
 int Render(TParameterSession& session, const TRenderOptions& options) {
-    TPixelCube cube;
-    cube.LoadFromFile(options.cuboid);
-    const TPixelCube original = cube;
-    for (const std::string& operation : options.operations) ApplyOperation(cube, original, operation);
+    // A cuboid file is shown as an object of its own; DICOM inputs load as the viewer loads them.
+    TDicomTree tree;
+    TDicomSingleImage cuboid;
+    TDicomObject* shown = &cuboid;
+    if (!options.cuboid.empty()) {
+        cuboid.Cube().LoadFromFile(options.cuboid);
+    } else {
+        ConnectTradeOff(tree, session);
+        const std::string stopped = LoadStudy(tree, options.sources);
+        if (!stopped.empty()) RaiseError(stopped);
+        shown = tree.ObjectAt(options.series);
+        if (!shown) RaiseError("There is no series " + std::to_string(options.series));
+    }
+    for (const std::string& operation : options.operations) ApplyOperation(*shown, operation);
+    TPixelCube& cube = shown->Cube();
     if (!options.saveCuboid.empty()) cube.SaveToFile(options.saveCuboid);
 
     const bool detail = options.view == "detail";
@@ -160,16 +147,18 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
         path = session.Existing("detail/path").GetText();
         if (path.empty()) path = "RBF";
     }
-    TCubePoint position{std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
-                        std::int32_t(cube.Depth() / 2)};
-    if (options.world) position = cube.WorldToIndex(*options.world);
-    if (options.position) position = *options.position;
-    position = Clamped(cube, position);
+    if (!options.cuboid.empty())
+        shown->SetPosition({std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
+                            std::int32_t(cube.Depth() / 2)});
+    if (options.world) shown->SetWorldPosition(*options.world);
+    if (options.position) shown->SetPosition(*options.position);
+    const TCubePoint position = shown->Position();
+    if (cube.ByteSize() == 0) RaiseError("The series holds no picture");
 
     auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
     mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
-    const auto table = std::make_unique<TColorTable>();
-    mapping.FillTable(table.get());
+    auto& table = shown->ColorTable();
+    mapping.FillTable(&table);
 
     TPictureInputs inputs;
     inputs.PictureWidth = cube.ExtentAlong(path, 0);
@@ -190,7 +179,7 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
     TSliceCache cache;
     const auto renderOnce = [&] {
         cache.Clear();
-        cube.RenderSlice(position, path, picture, request.Mode, *table, request.Thickness, angle, depthWeight,
+        cube.RenderSlice(position, path, picture, request.Mode, table, request.Thickness, angle, depthWeight,
                          request.Threshold, cache);
     };
     renderOnce();
@@ -228,6 +217,8 @@ int RenderCommand(const std::vector<std::string>& args) {
                 options.yes = true;
                 continue;
             }
+            if (option.rfind("--", 0) != 0 && option != "-o" && TakeStudyArgument(option, options.sources))
+                continue;
             if (i + 1 >= args.size()) return Usage(kUsage);
             const std::string& value = args[++i];
             if (option == "--cuboid") {
@@ -248,6 +239,10 @@ int RenderCommand(const std::vector<std::string>& args) {
                 options.raw = value;
             } else if (option == "--save-cuboid") {
                 options.saveCuboid = value;
+            } else if (option == "--series") {
+                const auto n = ParseInteger(value);
+                if (!n || *n < 0 || *n > 1000000) return Usage(kUsage);
+                options.series = int(*n);
             } else if (option == "--repeat") {
                 const auto n = ParseInteger(value);
                 if (!n || *n < 1 || *n > 100000) return Usage(kUsage);
@@ -256,7 +251,7 @@ int RenderCommand(const std::vector<std::string>& args) {
                 return Usage(kUsage);
             }
         }
-        if (options.cuboid.empty()) return Usage(kUsage);
+        if (options.cuboid.empty() == options.sources.Paths.empty()) return Usage(kUsage);
         THeadlessHost host(options.yes);
         const TScopedHost scopedHost(host);
         const TTerminalProgress progress;

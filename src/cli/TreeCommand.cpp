@@ -1,12 +1,74 @@
 // tarvicon-cli tree: the study tree of folders, files and index documents.
 
 #include "cli/Commands.h"
+#include "cli/ParameterSession.h"
+#include "cli/StudyLoading.h"
+#include "cli/TerminalProgress.h"
+
+#include <cstdio>
+#include <exception>
 
 namespace tarvicon::cli {
 
+namespace {
+
+void PrintNode(const TTreeNode& node, int depth) {
+    std::string line(std::size_t(depth) * 2, ' ');
+    // Error captions carry the reader's line breaks; one node stays one line.
+    for (const char c : node.Caption) line += (c == '\r' || c == '\n') ? ' ' : c;
+    if (const TDicomObject* object = node.Object.get()) {
+        const TPixelCube& cube = object->Cube();
+        const TCubePoint& m = cube.Metrics();
+        const TCubePoint& o = cube.Origin();
+        char details[256];
+        std::snprintf(details, sizeof details,
+                      "  [#%d %ux%ux%u px%d metrics %d,%d,%d origin %d,%d,%d volume %d]",
+                      object->SerialNumber(), cube.Width(), cube.Height(), cube.Depth(), cube.PixelSize(),
+                      m.X, m.Y, m.Z, o.X, o.Y, o.Z, object->IsVolume() ? 1 : 0);
+        line += details;
+    }
+    std::printf("%s\n", line.c_str());
+    for (const auto& child : node.Children) PrintNode(*child, depth + 1);
+}
+
+} // namespace
+
+void ConnectTradeOff(TDicomTree& tree, TParameterSession& session) {
+    tree.OnGetTradeOff = [&session](const TDicomObject& object) {
+        return FindTradeOff(session.Document(),
+                            [&object](const std::string& filter) { return object.Matches(filter); });
+    };
+}
+
 int TreeCommand(const std::vector<std::string>& args) {
-    (void)args;
-    return Usage("tree [-wPREFIX] [-kKEY] PATH...");
+    const std::string usage = "tree [-wPREFIX] [-kKEY] [--config DOC] PATH...";
+    try {
+        TParameterSession session;
+        TStudySources sources;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--config") {
+                if (session.Take(args, i) != TParameterSession::TTake::Taken) return Usage(usage);
+                continue;
+            }
+            if (!TakeStudyArgument(args[i], sources)) return Usage(usage);
+        }
+        if (sources.Paths.empty()) return Usage(usage);
+        const TTerminalProgress progress;
+        TDicomTree tree;
+        ConnectTradeOff(tree, session);
+        const std::string stopped = LoadStudy(tree, sources);
+        for (const auto& root : tree.Roots()) PrintNode(*root, 0);
+        if (!stopped.empty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", stopped.c_str());
+            return 1;
+        }
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace tarvicon::cli

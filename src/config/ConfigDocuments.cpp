@@ -111,3 +111,17 @@ void LoadConfiguration(TConfigDocument& document, const std::string& source, TCo
 }
 
 } // namespace tarvicon
+
+namespace tarvicon {
+
+pugi::xml_node FindTradeOff(const TConfigDocument& document, const TSeriesMatcher& matches) {
+    for (const pugi::xpath_node& found : SelectList(document.Root(), "trade-offs/trade-off")) {
+        const pugi::xml_node tradeOff = found.node();
+        const pugi::xml_attribute match = tradeOff.attribute("match");
+        if (!match) RaiseError("Trade-off without \"match\" attribute");
+        if (matches && matches(match.value())) return tradeOff;
+    }
+    return {};
+}
+
+} // namespace tarvicon

@@ -59,3 +59,11 @@ private:
 void LoadConfiguration(TConfigDocument& document, const std::string& source, TConfigNode& root);
 
 } // namespace tarvicon
+
+namespace tarvicon {
+
+// The first "trade-offs/trade-off" element of the document whose "match" the object fulfils;
+// an empty node when none does. A trade-off without "match" raises an error.
+pugi::xml_node FindTradeOff(const TConfigDocument& document, const TSeriesMatcher& matches);
+
+} // namespace tarvicon

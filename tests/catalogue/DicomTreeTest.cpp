@@ -1,1 +1,290 @@
+#include "catalogue/DicomTrees.h"
+#include "config/Schema.h"
+#include "support/TestSupport.h"
+#include "util/Progress.h"
+
+#include <chrono>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace tarvicon {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TImage {
+    std::string Patient = "P1", Study = "1.2.3", Series = "1.2.3.1", ImageType = "ORIGINAL\\PRIMARY";
+    std::string Number = "1", Description = "Head", Modality = "CT", SeriesDate = "20070315", Thickness;
+    int Size = 8;
+    int Position = 0;
+};
+
+std::string ImageFile(const TImage& im) {
+    test::TDicomWriter w;
+    w.Preamble().Meta("1.2.840.10008.1.2.1");
+    w.Explicit(0x0008, 0x0008, "CS", im.ImageType);
+    if (!im.SeriesDate.empty()) w.Explicit(0x0008, 0x0021, "DA", im.SeriesDate);
+    w.Explicit(0x0008, 0x0060, "CS", im.Modality).Explicit(0x0008, 0x103E, "LO", im.Description);
+    w.Explicit(0x0010, 0x0010, "PN", "Doe^" + im.Patient).Explicit(0x0010, 0x0020, "LO", im.Patient);
+    if (!im.Thickness.empty()) w.Explicit(0x0018, 0x0050, "DS", im.Thickness);
+    w.Explicit(0x0020, 0x000D, "UI", im.Study).Explicit(0x0020, 0x000E, "UI", im.Series);
+    if (!im.Number.empty()) w.Explicit(0x0020, 0x0013, "IS", im.Number);
+    w.Explicit(0x0020, 0x0032, "DS", "0\\0\\" + std::to_string(im.Position));
+    w.US(0x0028, 0x0010, std::uint16_t(im.Size)).US(0x0028, 0x0011, std::uint16_t(im.Size));
+    w.US(0x0028, 0x0100, 16).US(0x0028, 0x0101, 12).US(0x0028, 0x0102, 11);
+    std::vector<std::uint16_t> samples(std::size_t(im.Size * im.Size), std::uint16_t(100 + im.Position));
+    w.Explicit(0x7FE0, 0x0010, "OW", test::SampleBytes(samples));
+    return w.Bytes();
+}
+
+// Runs the load steps as the viewer's timer does, to the end of the run.
+std::string RunLoad(TDicomTree& tree) {
+    std::string stopped;
+    tree.OnError = [&stopped](const std::string& message) { stopped = message; };
+    for (int guard = 0; guard < 200000; ++guard) {
+        const bool more = tree.LoadStep();
+        if (!more && !tree.Loading()) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return stopped;
+}
+
+// One line per node: indent, caption, and for an object its image count and depth.
+std::string Outline(const TDicomTree& tree) {
+    std::ostringstream out;
+    const std::function<void(const TTreeNode&, int)> print = [&](const TTreeNode& node, int depth) {
+        out << std::string(std::size_t(depth) * 2, ' ') << node.Caption;
+        if (node.Object)
+            out << " {" << node.Object->ImageCount() << "x" << node.Object->Cube().Depth() << "}";
+        out << "\n";
+        for (const auto& child : node.Children) print(*child, depth + 1);
+    };
+    for (const auto& root : tree.Roots()) print(*root, 0);
+    return out.str();
+}
+
+class StudyTree : public ::testing::Test {
+protected:
+    void Write(const std::string& name, const TImage& image) {
+        test::WriteFile(folder.Path() / name, ImageFile(image));
+    }
+    std::string Load() {
+        tree.OperationPause = 0;
+        tree.AddFolder(folder.Path().string());
+        return RunLoad(tree);
+    }
+    test::TTempDir folder;
+    TDicomTree tree;
+};
+
+TEST_F(StudyTree, FilesAndSqueezesSeries) {
+    for (int i = 0; i < 3; ++i) {
+        TImage im;
+        im.Number = std::to_string(i + 1);
+        im.Position = i * 5;
+        Write("head" + std::to_string(i), im);
+    }
+    TImage scout; // same series UID, other image type: a series of its own
+    scout.ImageType = "DERIVED\\SECONDARY";
+    scout.Description = "Scout";
+    Write("scout", scout);
+    TImage twice; // two files with one image number: the later one stays
+    twice.Series = "1.2.3.2";
+    twice.Description = "Neck";
+    twice.Number = "7";
+    Write("neck1", twice);
+    Write("neck2", twice);
+    TImage mixed; // sizes differ: not merged, captions of the image numbers
+    mixed.Series = "1.2.3.3";
+    mixed.Description = "Mixed";
+    mixed.Number = "12";
+    Write("mixed1", mixed);
+    mixed.Number = "";
+    mixed.Size = 4;
+    Write("mixed2", mixed);
+    TImage other;
+    other.Patient = "P2";
+    other.Study = "9.9";
+    other.Series = "9.9.1";
+    other.SeriesDate = "";
+    other.Description = "Chest";
+    Write("other", other);
+    Write("Study_skipped", other);
+
+    ASSERT_EQ(Load(), "");
+    EXPECT_EQ(Outline(tree), "Doe^P1 P1\n"
+                             "  2007.03.15\n"
+                             "    Head (CT[3]) {3x3}\n"
+                             "    Mixed (CT)\n"
+                             "      0012 {1x1}\n"
+                             "      dummy {1x1}\n"
+                             "    Neck (CT) {1x1}\n"
+                             "    Scout (CT) {1x1}\n"
+                             "Doe^P2 P2\n"
+                             "  ..\n"
+                             "    Chest (CT) {1x1}\n");
+    EXPECT_EQ(tree.ObjectCount(), 6);
+    // The run selected the first object; the series of three is no volume without a thickness.
+    EXPECT_EQ(tree.SelectedObject(), tree.ObjectAt(0));
+    TDicomObject& head = *tree.ObjectAt(0);
+    EXPECT_FALSE(head.IsVolume());
+    EXPECT_EQ(head.Cube().Metrics().Z, 1);
+    EXPECT_EQ(head.Cube().Voxel(0, 0, 0), 110); // the highest slice position comes first
+}
+
+TEST_F(StudyTree, VolumesNeedThicknessOrDepth) {
+    const struct {
+        int slices;
+        const char* thickness;
+        bool volume;
+    } cases[] = {{40, "", false}, {40, "2.5", true}, {3, "2.5", false}, {4, "2.5", true}, {65, "", true}};
+    for (const auto& c : cases) {
+        test::TTempDir series;
+        for (int i = 0; i < c.slices; ++i) {
+            TImage im;
+            im.Number = std::to_string(i + 1);
+            im.Position = i;
+            im.Size = 2;
+            im.Thickness = c.thickness;
+            test::WriteFile(series.Path() / std::to_string(i), ImageFile(im));
+        }
+        TDicomTree local;
+        local.AddFolder(series.Path().string());
+        ASSERT_EQ(RunLoad(local), "");
+        ASSERT_EQ(local.ObjectCount(), 1);
+        EXPECT_EQ(local.ObjectAt(0)->IsVolume(), c.volume) << c.slices << " " << c.thickness;
+        EXPECT_EQ(local.ObjectAt(0)->Cube().Metrics().Z == 1, !c.volume) << c.slices;
+    }
+}
+
+TEST_F(StudyTree, BadFilesBecomeErrorNodesAndFiveStopTheRun) {
+    Write("good", TImage());
+    test::WriteFile(folder.Path() / "text.txt", "not a DICOM file");
+    test::WriteFile(folder.Path() / "truncated", ImageFile(TImage()).substr(0, 300));
+    fs::create_symlink(folder.Path() / "nowhere", folder.Path() / "dangling");
+    test::WriteFile(folder.Path() / "empty", "");
+    test::WriteFile(folder.Path() / "more.bin", "\x01\x02");
+    ASSERT_EQ(Load(), ""); // four errors: the run goes on
+    // A failed fetch is parsed like a file, so the open error also ends as a format error; the
+    // cut file reads as far as it goes.
+    EXPECT_EQ(tree.ErrorCount(), 4);
+    const std::string outline = Outline(tree);
+    EXPECT_NE(outline.find("dummy Error: Invalid DICOM file format 1"), std::string::npos) << outline;
+    EXPECT_NE(outline.find("Head (CT) {1x1}"), std::string::npos) << outline;
+
+    test::WriteFile(folder.Path() / "more2.bin", "\x03");
+    TDicomTree second;
+    second.AddFolder(folder.Path().string());
+    const std::string stopped = RunLoad(second);
+    EXPECT_EQ(stopped.rfind("Too many errors:\r\n", 0), 0u) << stopped;
+    EXPECT_FALSE(second.Loading());
+    EXPECT_FALSE(ProgressActive());
+}
+
+TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {
+    for (int i = 0; i < 4; ++i) {
+        TImage im;
+        im.Number = std::to_string(i + 1);
+        im.Position = i;
+        im.Thickness = "1";
+        Write("a" + std::to_string(i), im);
+    }
+    TImage other;
+    other.Series = "1.2.3.9";
+    other.Description = "Other";
+    Write("b", other);
+    ASSERT_EQ(Load(), "");
+    ASSERT_EQ(tree.ObjectCount(), 2);
+    TDicomObject& head = *tree.ObjectAt(0);
+    TDicomObject& single = *tree.ObjectAt(1);
+
+    tree.SelectNode(nullptr);
+    tree.SelectNext(); // from the first node, skipping it
+    EXPECT_EQ(tree.SelectedObject(), &head);
+    tree.SelectNext();
+    EXPECT_EQ(tree.SelectedObject(), &single);
+    tree.SelectPrevious();
+    EXPECT_EQ(tree.SelectedSerial(), head.SerialNumber());
+    tree.SelectBySerial(-1);
+    EXPECT_EQ(tree.SelectedObject(), nullptr);
+    tree.SelectBySerial(single.SerialNumber());
+    EXPECT_EQ(tree.SelectedObject(), &single);
+    tree.SelectOverlayBySerial(head.SerialNumber());
+    EXPECT_EQ(tree.NodeOf(&head)->OverlayIndex, kOverlayPicture);
+    tree.SelectOverlayBySerial(12345678);
+    EXPECT_EQ(tree.OverlayObject(), nullptr);
+    EXPECT_EQ(tree.NodeOf(&head)->OverlayIndex, -1);
+
+    auto root = CreateParameterTree();
+    int cubeChanges = 0, changes = 0;
+    tree.OnCubeChanged = [&] { ++cubeChanges; };
+    tree.OnChange = [&] { ++changes; };
+    for (const char* path : {"detail/series/xpose-left-right", "detail/series/upscale-z",
+                             "detail/series/revert", "detail/series/next", "detail/overlay"})
+        tree.Listen(*root->FindNode(path));
+    tree.SelectObject(&head);
+    const std::uint32_t depth = head.Cube().Depth();
+    root->FindNode("detail/series/upscale-z")->NotifyListeners();
+    EXPECT_EQ(head.Cube().Depth(), 2 * depth - 1);
+    EXPECT_FALSE(ProgressActive());
+    EXPECT_FALSE(tree.IsBusy());
+    EXPECT_TRUE(tree.TakeChanged());
+    root->FindNode("detail/series/xpose-left-right")->NotifyListeners();
+    root->FindNode("detail/series/revert")->NotifyListeners();
+    EXPECT_EQ(head.Cube().Depth(), depth);
+    EXPECT_EQ(cubeChanges, 3);
+    root->FindNode("detail/overlay")->SetText(std::to_string(single.SerialNumber()));
+    EXPECT_EQ(tree.OverlayObject(), &single);
+    root->FindNode("detail/series/next")->NotifyListeners();
+    EXPECT_EQ(tree.SelectedObject(), &single);
+    EXPECT_GT(changes, 0);
+}
+
+// pydicom's own grouping of its DICOMDIR test folders: patient, study, series (with image type)
+// and the number of images in each.
+TEST(StudyTreeOnRealFiles, GroupsAsPydicomDoes) {
+    const fs::path folder = test::PydicomTestFiles() / "dicomdirtests";
+    const auto script = R"(
+import os, sys, collections, pydicom
+counts = collections.Counter()
+for top, dirs, files in os.walk(sys.argv[1]):
+    for name in files:
+        try:
+            d = pydicom.dcmread(os.path.join(top, name), stop_before_pixels=True)
+        except Exception:
+            continue
+        if 'PixelData' not in pydicom.dcmread(os.path.join(top, name)) or not d.get('PatientID'):
+            continue
+        it = d.get('ImageType')
+        it = '\\'.join(it) if isinstance(it, (list, pydicom.multival.MultiValue)) else str(it or '')
+        counts[(d.PatientID, d.StudyInstanceUID, d.SeriesInstanceUID, it)] += 1
+for key, n in sorted(counts.items()):
+    print('|'.join(key) + '=' + str(n))
+)";
+    const auto result = test::RunProcess({TARVICON_PYTHON, "-c", script, folder.string()});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+
+    TDicomTree tree;
+    tree.AddFolder(folder.string());
+    RunLoad(tree);
+    std::map<std::string, int> ours;
+    for (int i = 0; i < tree.ObjectCount(); ++i) {
+        const TDicomObject& o = *tree.ObjectAt(i);
+        if (o.GetValue("Patient ID").empty() || o.Cube().ByteSize() == 0) continue;
+        const std::string key = o.GetValue("Patient ID") + "|" + o.GetValue("Study Instance UID") + "|" +
+                                o.GetValue("Series Instance UID") + "|" + o.GetValue("Image type");
+        ours[key] += o.ImageCount();
+    }
+    std::set<std::string> expected, found;
+    std::istringstream lines(result.Out);
+    for (std::string line; std::getline(lines, line);) expected.insert(line);
+    for (const auto& [key, n] : ours) found.insert(key + "=" + std::to_string(n));
+    EXPECT_EQ(found, expected);
+    EXPECT_GE(found.size(), 10u);
+}
+
+} // namespace
+} // namespace tarvicon
