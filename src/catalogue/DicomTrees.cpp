@@ -23,8 +23,8 @@ constexpr const char* kStudyKey = "Study Instance UID";
 constexpr const char* kSeriesKey = "Series Instance UID;Image type";
 constexpr const char* kImageKey = "Image number";
 
-bool SameKey(std::string_view a, std::string_view b) {
-    return UpperCase(Trim(a)) == UpperCase(Trim(b));
+std::string NormalKey(std::string_view key) {
+    return UpperCase(Trim(key));
 }
 
 // "20070315" as "2007.03.15": characters 1–4, 5–6 and 7–8 of the first eight.
@@ -153,11 +153,17 @@ void TDicomTree::Clear() {
 
 TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                                  const std::string& caption) {
+    const std::string wanted = NormalKey(key);
     for (auto& child : parent.Children) {
-        const TTreeNode* holder = FirstWithObject(*child);
-        if (holder && SameKey(LevelKey(*holder->Object, keyNames), key)) return *child;
+        if (child->KeyCache.empty()) {
+            const TTreeNode* holder = FirstWithObject(*child);
+            if (!holder) continue;
+            child->KeyCache = "=" + NormalKey(LevelKey(*holder->Object, keyNames));
+        }
+        if (std::string_view(child->KeyCache).substr(1) == wanted) return *child;
     }
     auto node = std::make_unique<TTreeNode>();
+    node->KeyCache = "=" + wanted;
     node->Caption = caption;
     node->Parent = &parent;
     node->ImageIndex = parent.Parent ? parent.Level() + 3 : 2;

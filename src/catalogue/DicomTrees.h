@@ -30,6 +30,10 @@ struct TTreeNode {
     TTreeNode* Parent = nullptr; // null for the roots
     std::vector<std::unique_ptr<TTreeNode>> Children;
     std::unique_ptr<TDicomObject> Object;
+    // The level key as first computed, trimmed and upper-cased. The objects filed below a node
+    // all share its key, so it never changes; keeping it spares a value lookup per sibling
+    // and file.
+    std::string KeyCache;
 
     // 0 for a root (patient), 1 study, 2 series, 3 image.
     int Level() const;

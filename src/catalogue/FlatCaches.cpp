@@ -288,6 +288,13 @@ int TFlatCache::MaxActive() const {
     return shared_->MaxActive;
 }
 
+bool TFlatCache::Settled() const {
+    std::lock_guard lock(shared_->Lock);
+    return shared_->ThreadCount == 0 &&
+           std::all_of(shared_->Entries.begin(), shared_->Entries.end(),
+                       [](const TEntry& e) { return e.State == TEntryState::Consumed; });
+}
+
 int TFlatCache::MaxThreads() const {
     std::lock_guard lock(shared_->Lock);
     return shared_->MaxThreads;

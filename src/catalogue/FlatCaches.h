@@ -97,6 +97,12 @@ public:
     int ThreadCount() const;
     int ActiveCount() const;
     int MaxActive() const;
+    // In one locked step: no fetch thread is alive and no entry waits, is being fetched or is
+    // ready (every entry is consumed, or there is none). The study tree's end-of-run test: reading
+    // "nothing ready" and "ThreadCount is 0" in two steps could miss a result that a last thread
+    // stores between them, and the squeeze and the Clear after it would lose that file.
+    bool Settled() const;
+
     // 8, or 0 once the cache is being destroyed.
     int MaxThreads() const;
 

@@ -1,6 +1,7 @@
 // tarvicon-cli render: one picture of a cuboid as a view would show it, after the parameter
 // options and the cube operations given.
 
+#include "catalogue/AutoLevels.h"
 #include "catalogue/DicomObjects.h"
 #include "cli/Commands.h"
 #include "cli/ParameterSession.h"
@@ -31,7 +32,7 @@ namespace {
 const std::string kUsage = std::string("render --cuboid FILE ") + TParameterSession::Options() +
                            " [--view detail|coronar|sagital|transaxial] [--position X,Y,Z | --world X,Y,Z] "
                            "[--op OP]... [-o OUT.jpg|OUT.bmp]"
-                           " [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
+                           " [--autolevels COUNT] [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
 
 struct TRenderOptions {
     std::string cuboid;
@@ -43,6 +44,7 @@ struct TRenderOptions {
     bool yes = false;
     TStudySources sources;
     int series = 0;
+    std::optional<int> autolevels;
 };
 
 std::optional<TCubePoint> ParsePoint(const std::string& text) {
@@ -155,6 +157,9 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
     const TCubePoint position = shown->Position();
     if (cube.ByteSize() == 0) RaiseError("The series holds no picture");
 
+    if (options.autolevels)
+        Autolevels(*shown, NodeAt<TConfigNode>(session.Root(), "detail/colormapping/level"),
+                   *options.autolevels);
     auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
     mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
     auto& table = shown->ColorTable();
@@ -239,6 +244,10 @@ int RenderCommand(const std::vector<std::string>& args) {
                 options.raw = value;
             } else if (option == "--save-cuboid") {
                 options.saveCuboid = value;
+            } else if (option == "--autolevels") {
+                const auto n = ParseInteger(value);
+                if (!n || *n < -100000 || *n > 100000) return Usage(kUsage);
+                options.autolevels = int(*n);
             } else if (option == "--series") {
                 const auto n = ParseInteger(value);
                 if (!n || *n < 0 || *n > 1000000) return Usage(kUsage);

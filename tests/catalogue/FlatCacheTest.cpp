@@ -250,6 +250,28 @@ TEST_F(FlatCache, StartsEmpty) {
     EXPECT_EQ(cache.KeyDigest(), std::string(16, '\0'));
     EXPECT_EQ(cache.FindFirst({TEntryState::Failed, TEntryState::Fetched}), -1);
     EXPECT_FALSE(cache.TakeFirst({TEntryState::Failed, TEntryState::Fetched}));
+    EXPECT_TRUE(cache.Settled());
+}
+
+TEST_F(FlatCache, SettledOnlyWhenEveryEntryIsConsumedAndNoThreadLives) {
+    TTestHttpServer server;
+    server.Serve("a", "a");
+    server.Hold();
+    TFlatCache cache;
+    cache.Add(server.Url("a"));
+    cache.Add(server.Url("a"));
+    EXPECT_FALSE(cache.Settled());
+    ASSERT_TRUE(WaitUntil([&] { return server.InFlight() == 2; }));
+    EXPECT_FALSE(cache.Settled());
+    server.ReleaseAll();
+    ASSERT_TRUE(WaitIdle(cache));
+    EXPECT_FALSE(cache.Settled()); // two fetched entries wait for the tree
+    ASSERT_TRUE(cache.TakeFirst({TEntryState::Failed, TEntryState::Fetched}));
+    EXPECT_FALSE(cache.Settled());
+    cache.MarkConsumed(1);
+    EXPECT_TRUE(cache.Settled());
+    cache.Clear();
+    EXPECT_TRUE(cache.Settled());
 }
 
 TEST_F(FlatCache, ReadsLocalFiles) {
