@@ -109,6 +109,8 @@ std::string LevelKey(const TDicomObject& object, const std::string& keyNames) {
 TDicomTree::TDicomTree() : cache_(std::make_unique<TFlatCache>()) {}
 
 TDicomTree::~TDicomTree() {
+    DropPending();
+    readers_.reset();
     cache_.reset(); // waits for the fetch threads first
     overlay_ = nullptr;
     selected_ = nullptr;
@@ -171,21 +173,11 @@ TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames,
     return *parent.Children.back();
 }
 
-std::string TDicomTree::AddFile(std::string bytes) {
+std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
+                                   const std::optional<std::string>& readFailure) {
     Trace("Loading ");
-    auto object = std::make_unique<TDicomSingleImage>();
-    object->SetOnGetTradeOff(OnGetTradeOff);
-    std::string failure;
-    bool failed = false;
-    try {
-        object->LoadFromString(bytes);
-    } catch (const std::exception& error) {
-        failed = true;
-        failure = error.what();
-    }
-    bytes.clear();
-    bytes.shrink_to_fit();
-
+    const bool failed = readFailure.has_value();
+    const std::string failure = readFailure.value_or("");
     TTreeNode* imageNode = nullptr;
     std::string pathText;
     try {
@@ -225,6 +217,7 @@ std::string TDicomTree::AddFile(std::string bytes) {
 }
 
 void TDicomTree::StopRun(bool clearTree, const std::string& lastFailure) {
+    DropPending();
     cache_->Clear();
     loading_ = false;
     EndProgress();
@@ -238,41 +231,72 @@ void TDicomTree::StopRun(bool clearTree, const std::string& lastFailure) {
     }
 }
 
+TWorkQueue& TDicomTree::Readers() {
+    if (!readers_) readers_ = std::make_unique<TWorkQueue>();
+    return *readers_;
+}
+
+void TDicomTree::DropPending() {
+    for (TPendingFile& file : pending_) file.Read.wait(); // the readers still hold the objects
+    pending_.clear();
+}
+
 bool TDicomTree::LoadStep() {
     const std::uint64_t t0 = Host().TickCount();
     const int n = cache_->Count();
     progressTotal_ = std::max(progressTotal_, n);
-    if (!loading_ && n == 0) return false;
+    if (!loading_ && n == 0 && pending_.empty()) return false;
     bool noneReady = false;
     std::string lastFailure;
     do {
-        const int i = cache_->FindFirst({TEntryState::Fetched, TEntryState::Failed});
-        if (i < 0) {
+        // Ready entries go to the readers in queue order, a few ahead of the filing, so that
+        // parsing and decoding use every core while the tree files one result after another.
+        while (pending_.size() < kReadAhead) {
+            auto taken = cache_->TakeFirst({TEntryState::Fetched, TEntryState::Failed});
+            if (!taken) break;
+            if (!loading_) {
+                errorCount_ = 0;
+                loading_ = true;
+                loadStart_ = Host().TickCount();
+                bytesLoaded_ = 0;
+                progressTotal_ = cache_->Count();
+                StartProgress(cache_->HasKey() ? "Loading and decrypting DICOM files"
+                                               : "Loading DICOM files");
+            }
+            bytesLoaded_ += taken->Text.size();
+            std::string rate;
+            if (t0 != loadStart_) {
+                char number[64];
+                std::snprintf(number, sizeof number, "%.1f",
+                              double(bytesLoaded_) / 1024 / double(t0 - loadStart_));
+                rate = std::string(number) + " MB/sec";
+            }
+            if (cache_->MaxActive() > 1)
+                rate += "   (\xC2\xA4" + std::to_string(cache_->ActiveCount() + 1) + ")";
+            auto object = std::make_unique<TDicomSingleImage>();
+            object->SetOnGetTradeOff(OnGetTradeOff);
+            TDicomSingleImage* reading = object.get();
+            auto read =
+                Readers().Submit([reading, bytes = std::move(taken->Text)]() -> std::optional<std::string> {
+                    try {
+                        reading->LoadFromString(bytes);
+                        return std::nullopt;
+                    } catch (const std::exception& error) {
+                        return std::string(error.what());
+                    }
+                });
+            pending_.push_back({taken->Index, std::move(rate), std::move(object), std::move(read)});
+        }
+        if (pending_.empty()) {
             noneReady = true;
             break;
         }
-        if (!loading_) {
-            errorCount_ = 0;
-            loading_ = true;
-            loadStart_ = Host().TickCount();
-            bytesLoaded_ = 0;
-            progressTotal_ = cache_->Count();
-            StartProgress(cache_->HasKey() ? "Loading and decrypting DICOM files" : "Loading DICOM files");
-        }
-        std::string text = cache_->Text(i);
-        bytesLoaded_ += text.size();
-        std::string rate;
-        if (t0 != loadStart_) {
-            char number[64];
-            std::snprintf(number, sizeof number, "%.1f",
-                          double(bytesLoaded_) / 1024 / double(t0 - loadStart_));
-            rate = std::string(number) + " MB/sec";
-        }
-        if (cache_->MaxActive() > 1) rate += "   (\xC2\xA4" + std::to_string(cache_->ActiveCount() + 1) + ")";
-        cache_->MarkConsumed(i);
+        TPendingFile next = std::move(pending_.front());
+        pending_.pop_front();
+        const std::optional<std::string> readFailure = next.Read.get();
         std::string pathText;
         try {
-            pathText = AddFile(std::move(text));
+            pathText = FileObject(std::move(next.Object), readFailure);
         } catch (const std::exception& error) {
             ++errorCount_;
             lastFailure = error.what();
@@ -281,13 +305,15 @@ bool TDicomTree::LoadStep() {
             StopRun(false, lastFailure);
             return false;
         }
-        if (!UpdateProgress(i, progressTotal_, pathText, std::nullopt, rate)) {
+        if (!UpdateProgress(next.Index, progressTotal_, pathText, std::nullopt, next.Rate)) {
             StopRun(true, "");
             return false;
         }
     } while (Host().TickCount() == t0);
 
-    if (noneReady && loading_ && cache_->ThreadCount() == 0) {
+    // Settled: no fetch thread left and every entry taken, in one look at the queue, so that a
+    // result stored by the last thread just now is not lost to the squeeze.
+    if (noneReady && loading_ && cache_->Settled()) {
         loading_ = false;
         UpdateProgress(0, 1, "", std::string("Squeezing image data"), std::nullopt);
         struct TFinish {

@@ -9,10 +9,14 @@
 #include "catalogue/DicomObjects.h"
 #include "catalogue/FlatCaches.h"
 #include "config/ConfigNodes.h"
+#include "util/WorkQueue.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,7 +113,12 @@ public:
 
 private:
     void Trace(const std::string& text) const;
-    std::string AddFile(std::string bytes);
+    // Files a read object (its read failure, if any, given) and returns the path text; a
+    // failed read still files the object and then raises the failure.
+    std::string FileObject(std::unique_ptr<TDicomSingleImage> object,
+                           const std::optional<std::string>& readFailure);
+    TWorkQueue& Readers();
+    void DropPending();
     TTreeNode& FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                          const std::string& caption);
     void StopRun(bool clearTree, const std::string& lastFailure);
@@ -122,7 +131,18 @@ private:
     void RunSeriesOperation(const std::string& title, const std::function<void(TDicomObject&)>& operation);
     bool TwinOverlay(const TDicomObject& object) const;
 
+    // A file taken from the cache whose bytes a reader is parsing.
+    struct TPendingFile {
+        int Index = 0;
+        std::string Rate;
+        std::unique_ptr<TDicomSingleImage> Object;
+        std::future<std::optional<std::string>> Read;
+    };
+    static constexpr std::size_t kReadAhead = 8;
+
     std::unique_ptr<TFlatCache> cache_;
+    std::unique_ptr<TWorkQueue> readers_;
+    std::deque<TPendingFile> pending_;
     TTreeNode root_; // holds the roots as its children
     TTreeNode* selected_ = nullptr;
     TDicomObject* overlay_ = nullptr;

@@ -8,13 +8,15 @@
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tarvicon {
@@ -29,22 +31,45 @@ struct TEntry {
 bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
             return false;
     return true;
 }
 
-std::string ErrnoText(int error) { return std::generic_category().message(error); }
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
+}
 
 // The whole local file; others may read and write it meanwhile (no lock is taken).
 std::string ReadLocalFile(const std::string& path) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
         RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(EISDIR));
-    std::ifstream file(path, std::ios::binary);
-    if (!file) RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(errno));
-    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) RaiseError("Cannot read file \"" + path + "\". " + ErrnoText(errno));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(errno));
+    struct TClose {
+        int fd;
+        ~TClose() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    constexpr std::size_t kChunk = std::size_t(1) << 16;
+    // One byte beyond the size the system reports, so the read that meets the end needs no
+    // growth; the file may still grow or shrink meanwhile.
+    const std::size_t expected = ::fstat(fd, &info) == 0 && info.st_size > 0 ? std::size_t(info.st_size) : 0;
+    std::string content(expected + 1, '\0');
+    std::size_t size = 0;
+    for (;;) {
+        if (size == content.size()) content.resize(content.size() + kChunk);
+        const ssize_t n = ::read(fd, content.data() + size, content.size() - size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            RaiseError("Cannot read file \"" + path + "\". " + ErrnoText(errno));
+        }
+        if (n == 0) break;
+        size += std::size_t(n);
+    }
+    content.resize(size);
     return content;
 }
 
@@ -57,6 +82,11 @@ bool InSet(TEntryState state, std::initializer_list<TEntryState> states) {
 struct TFlatCache::TShared {
     mutable std::mutex Lock;
     std::condition_variable ThreadEnded; // signalled whenever ThreadCount drops
+    std::condition_variable Room;        // signalled whenever WaitingBytes drops or the cache goes
+    // Bytes of fetched and failed entries the tree has not taken yet. The threads stop fetching
+    // ahead while this is above kMaxWaitingBytes, so a slow reader never holds a whole study
+    // twice over.
+    std::size_t WaitingBytes = 0;
     std::vector<TEntry> Entries;
     int MaxThreads = kMaxThreads;
     int ThreadCount = 0;
@@ -66,6 +96,18 @@ struct TFlatCache::TShared {
     std::string KeyDigest = std::string(16, '\0');
     // Counts the Clear calls: a fetch whose generation is gone belongs to a removed queue.
     std::uint64_t Generation = 0;
+
+    static constexpr std::size_t kMaxWaitingBytes = std::size_t(64) << 20;
+
+    static bool Waiting(TEntryState state) {
+        return state == TEntryState::Fetched || state == TEntryState::Failed;
+    }
+    // The entry leaves the fetched or failed state: its bytes no longer wait.
+    void Release(const TEntry& entry) {
+        if (!Waiting(entry.State)) return;
+        WaitingBytes -= std::min(WaitingBytes, entry.Text.size());
+        Room.notify_all();
+    }
 
     void CheckIndex(int index) const {
         if (index < 0 || static_cast<std::size_t>(index) >= Entries.size()) RaiseRangeError();
@@ -81,7 +123,11 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
         std::string reference, key, keyDigest;
         std::uint64_t generation = 0;
         {
-            std::lock_guard lock(shared->Lock);
+            std::unique_lock lock(shared->Lock);
+            shared->Room.wait(lock, [&] {
+                return shared->WaitingBytes < TFlatCache::TShared::kMaxWaitingBytes ||
+                       shared->MaxThreads == 0;
+            });
             const auto found = std::find_if(shared->Entries.begin(), shared->Entries.end(),
                                             [](const TEntry& e) { return e.State == TEntryState::Queued; });
             if (found == shared->Entries.end()) {
@@ -123,17 +169,20 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
                     if (entry.State == TEntryState::Fetching && entry.Text == reference) {
                         entry.Text = std::move(result);
                         entry.State = failed ? TEntryState::Failed : TEntryState::Fetched;
+                        shared->WaitingBytes += entry.Text.size();
                     }
                 }
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // No pause between entries: the tree takes results in its own time slices, and a pause
+        // would only put a floor of 10 ms per file and thread under every load.
     }
 }
 
 } // namespace
 
-std::string FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest) {
+std::string FetchReference(const std::string& reference, const std::string& key,
+                           const std::string& keyDigest) {
     std::string content;
     if (StartsWithNoCase(reference, "CRYPTED:"))
         content = ReadLocalFile(ProtectedFileName(std::string_view(reference).substr(8), key));
@@ -155,6 +204,8 @@ TFlatCache::~TFlatCache() {
     shared_->ActiveCount = 0;
     shared_->MaxActive = 0;
     shared_->MaxThreads = 0;
+    shared_->WaitingBytes = 0;
+    shared_->Room.notify_all();
     shared_->ThreadEnded.wait_for(lock, destroyWait_, [&] { return shared_->ThreadCount == 0; });
     // Threads still alive keep the shared state; they find no entry and end.
 }
@@ -180,7 +231,8 @@ int TFlatCache::Add(const std::string& reference) {
     int index;
     {
         std::lock_guard lock(shared_->Lock);
-        if (shared_->Entries.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) RaiseRangeError();
+        if (shared_->Entries.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
+            RaiseRangeError();
         shared_->Entries.push_back({reference, TEntryState::Queued});
         index = static_cast<int>(shared_->Entries.size() - 1);
     }
@@ -194,6 +246,8 @@ void TFlatCache::Clear() {
     ++shared_->Generation;
     shared_->MaxActive = 0;
     shared_->ActiveCount = 0;
+    shared_->WaitingBytes = 0;
+    shared_->Room.notify_all();
 }
 
 int TFlatCache::FindFirst(std::initializer_list<TEntryState> states) const {
@@ -224,7 +278,11 @@ void TFlatCache::SetState(int index, TEntryState state) {
     {
         std::lock_guard lock(shared_->Lock);
         shared_->CheckIndex(index);
-        shared_->Entries[static_cast<std::size_t>(index)].State = state;
+        TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
+        if (TShared::Waiting(state) && !TShared::Waiting(entry.State))
+            shared_->WaitingBytes += entry.Text.size();
+        if (!TShared::Waiting(state)) shared_->Release(entry);
+        entry.State = state;
     }
     if (state == TEntryState::Queued) StartThreadIfNeeded();
 }
@@ -233,6 +291,7 @@ void TFlatCache::MarkConsumed(int index) {
     std::lock_guard lock(shared_->Lock);
     shared_->CheckIndex(index);
     TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
+    shared_->Release(entry);
     std::string().swap(entry.Text); // releases the bytes
     entry.State = TEntryState::Consumed;
 }
@@ -242,6 +301,7 @@ std::optional<TTakenEntry> TFlatCache::TakeFirst(std::initializer_list<TEntrySta
     for (std::size_t i = 0; i < shared_->Entries.size(); ++i) {
         TEntry& entry = shared_->Entries[i];
         if (!InSet(entry.State, states)) continue;
+        shared_->Release(entry);
         TTakenEntry taken{static_cast<int>(i), entry.State, std::move(entry.Text)};
         std::string().swap(entry.Text);
         entry.State = TEntryState::Consumed;

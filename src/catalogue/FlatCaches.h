@@ -1,8 +1,8 @@
 #pragma once
-// TFlatCache: the study tree's download queue with its background fetch threads (Part 2.3).
+// TFlatCache: the study tree's download queue with its background fetch threads.
 //
 // The tree appends references: local paths, "http://" addresses (any letter case, fetched with
-// TWebStream) and "CRYPTED:" + r (any letter case: the protected file of r, Part 2.4). Up to
+// TWebStream) and "CRYPTED:" + r (any letter case: the protected file of r). Up to
 // MaxThreads fetch threads read the referenced bytes, unscramble them with the key's digest while
 // a key is set, and store them back in the entry; the tree takes finished entries on its own
 // thread. The cache never parses DICOM.
@@ -119,10 +119,11 @@ private:
 };
 
 // Fetches one reference as a fetch thread does, on the calling thread: "CRYPTED:" + r reads
-// ProtectedFileName(r, key) (Part 2.4), "http://" a TWebStream, anything else the local file;
+// ProtectedFileName(r, key), "http://" a TWebStream, anything else the local file;
 // then, when key is not empty, the bytes are unscrambled with keyDigest. Raises the failure:
 // "Cannot open file "PATH". REASON", "Cannot read file "PATH". REASON", or the HTTP client's
 // message.
-std::string FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest);
+std::string FetchReference(const std::string& reference, const std::string& key,
+                           const std::string& keyDigest);
 
 } // namespace tarvicon

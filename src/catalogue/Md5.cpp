@@ -21,7 +21,9 @@ constexpr std::uint32_t kSine[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-constexpr std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+constexpr std::uint32_t RotateLeft(std::uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 } // namespace
 
@@ -44,10 +46,22 @@ void md5::Transform(const std::uint8_t* block) {
         std::uint32_t f;
         int k;
         switch (round) {
-        case 0: f = (b & c) | (~b & d); k = i; break;
-        case 1: f = (b & d) | (c & ~d); k = (1 + 5 * i) % 16; break;
-        case 2: f = b ^ c ^ d; k = (5 + 3 * i) % 16; break;
-        default: f = c ^ (b | ~d); k = (7 * i) % 16; break;
+        case 0:
+            f = (b & c) | (~b & d);
+            k = i;
+            break;
+        case 1:
+            f = (b & d) | (c & ~d);
+            k = (1 + 5 * i) % 16;
+            break;
+        case 2:
+            f = b ^ c ^ d;
+            k = (5 + 3 * i) % 16;
+            break;
+        default:
+            f = c ^ (b | ~d);
+            k = (7 * i) % 16;
+            break;
         }
         const std::uint32_t rotated = b + RotateLeft(a + f + x[k] + kSine[i], kShift[round][i % 4]);
         a = d;

@@ -1,5 +1,5 @@
 #pragma once
-// md5: the MD5 message digest of RFC 1321 (Part 2.4).
+// md5: the MD5 message digest of RFC 1321.
 
 #include <array>
 #include <cstddef>

@@ -45,7 +45,9 @@ std::string HashedName(std::string_view reference, std::string_view key) {
     return md5::HexOf(ChainScramble(reference, key));
 }
 
-std::string ProtectedFolder() { return SpecialFolder("Personal") + "Melvor2/DICOM/tmp/"; }
+std::string ProtectedFolder() {
+    return SpecialFolder("Personal") + "Melvor2/DICOM/tmp/";
+}
 
 std::string ProtectedFileName(std::string_view reference, std::string_view key) {
     return ProtectedFolder() + "zorvix." + HashedName(reference, key) + ".zorvix";

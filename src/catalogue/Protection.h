@@ -1,5 +1,5 @@
 #pragma once
-// Protected entries (Part 2.4): the keyed byte chain, the key digest and the hashed file names
+// Protected entries: the keyed byte chain, the key digest and the hashed file names
 // under which protected DICOM files are stored.
 
 #include <string>

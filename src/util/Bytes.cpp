@@ -9,7 +9,7 @@ namespace tarvicon {
 namespace {
 
 // From this size on a buffer is mapped on its own and offered huge pages.
-constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
+constexpr std::size_t kMappedFrom = std::size_t(256) << 10;
 
 } // namespace
 

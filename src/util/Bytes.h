@@ -1,5 +1,5 @@
 #pragma once
-// An owned, zero-initialised byte buffer. Large buffers come straight from the system as
+// An owned, zero-initialised byte buffer. Buffers from 256 KiB on come straight from the system as
 // zero pages, so a full-size image that a short file only partly fills costs no extra pass;
 // they are also offered huge pages, which cut the address-translation misses of walks across a
 // volume (a sagittal slice touches one cache line per pixel).

@@ -2,7 +2,6 @@
 // on 127.0.0.1, protected "CRYPTED:" references, Clear during fetches, thread counts, lifetime.
 
 #include "catalogue/FlatCaches.h"
-
 #include "catalogue/Protection.h"
 #include "dicom/Dicoms.h"
 #include "support/TestSupport.h"
@@ -44,7 +43,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // Waits until no entry is queued or being fetched and every fetch thread has ended.
 bool WaitIdle(const TFlatCache& cache) {
     return WaitUntil([&] {
-        return cache.FindFirst({TEntryState::Queued, TEntryState::Fetching}) == -1 && cache.ThreadCount() == 0;
+        return cache.FindFirst({TEntryState::Queued, TEntryState::Fetching}) == -1 &&
+               cache.ThreadCount() == 0;
     });
 }
 
@@ -56,8 +56,10 @@ public:
         setenv(name, value.c_str(), 1);
     }
     ~TScopedEnv() {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
 private:
@@ -176,8 +178,10 @@ private:
             ++inFlight_;
             changed_.wait(lock, [&] { return !holding_ || sequence <= releasedUpTo_ || stopping_; });
             std::optional<std::string> body;
-            if (path == "/counter") body = "response " + std::to_string(sequence);
-            else if (const auto found = bodies_.find(path); found != bodies_.end()) body = found->second;
+            if (path == "/counter")
+                body = "response " + std::to_string(sequence);
+            else if (const auto found = bodies_.find(path); found != bodies_.end())
+                body = found->second;
             if (body)
                 response = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                            std::to_string(body->size()) + "\r\nConnection: close\r\n\r\n" + *body;
@@ -228,14 +232,18 @@ protected:
 
 std::string Binary(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 253) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 253) & 0xFF);
     return bytes;
 }
 
 // A small DICOM file that the reader accepts.
 std::string DicomBytes(const std::string& patient) {
     test::TDicomWriter w;
-    w.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x0010, 0x0010, "PN", "Doe^John").Explicit(0x0010, 0x0020, "LO", patient);
+    w.Preamble()
+        .Meta("1.2.840.10008.1.2.1")
+        .Explicit(0x0010, 0x0010, "PN", "Doe^John")
+        .Explicit(0x0010, 0x0020, "LO", patient);
     return w.Bytes();
 }
 
@@ -278,7 +286,8 @@ TEST_F(FlatCache, ReadsLocalFiles) {
     const std::vector<std::string> contents = {"", std::string("DICM\0\0\x01", 7), Binary(3 << 20, 1)};
     TFlatCache cache;
     std::vector<std::string> paths;
-    for (std::size_t i = 0; i < contents.size(); ++i) paths.push_back(File("f" + std::to_string(i), contents[i]));
+    for (std::size_t i = 0; i < contents.size(); ++i)
+        paths.push_back(File("f" + std::to_string(i), contents[i]));
     for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(cache.Add(paths[i]), static_cast<int>(i));
     EXPECT_EQ(cache.Count(), 3);
     ASSERT_TRUE(WaitIdle(cache));
@@ -532,7 +541,8 @@ protected:
                         const std::string& nameKey = {}) {
         const auto folder = temp_.Path() / "Documents" / "Melvor2" / "DICOM" / "tmp";
         std::filesystem::create_directories(folder);
-        const auto path = folder / ("zorvix." + HashedName(reference, nameKey.empty() ? key : nameKey) + ".zorvix");
+        const auto path =
+            folder / ("zorvix." + HashedName(reference, nameKey.empty() ? key : nameKey) + ".zorvix");
         test::WriteFile(path, ChainScramble(bytes, DigestKey(key)));
         return path.string();
     }
@@ -581,7 +591,8 @@ TEST_F(FlatCacheProtected, AWrongKeyGivesFailedOrUnreadableEntries) {
     cache.Add("CRYPTED:1.2.840.99/series/2");
     ASSERT_TRUE(WaitIdle(cache));
     EXPECT_EQ(cache.State(0), TEntryState::Failed);
-    EXPECT_EQ(cache.Text(0), "Cannot open file \"" + ProtectedFileName(reference, "wrong") + "\". No such file or directory");
+    EXPECT_EQ(cache.Text(0), "Cannot open file \"" + ProtectedFileName(reference, "wrong") +
+                                 "\". No such file or directory");
     ASSERT_EQ(cache.State(1), TEntryState::Fetched);
     const std::string garbage = cache.Text(1);
     EXPECT_EQ(garbage.size(), bytes.size());

@@ -1,8 +1,8 @@
 // MD5 (RFC 1321), the keyed chain, the key digest and the hashed names of protected files.
 
-#include "catalogue/Md5.h"
 #include "catalogue/Protection.h"
 
+#include "catalogue/Md5.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>
@@ -37,8 +37,10 @@ public:
         setenv(name, value.c_str(), 1);
     }
     ~TScopedEnv() {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
 private:
@@ -53,7 +55,8 @@ TEST(Md5, Rfc1321TestSuite) {
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
@@ -173,7 +176,8 @@ TEST(Names, HashedNameIsTheMd5OfTheScrambledReference) {
     EXPECT_NE(HashedName("1.2.3.4/5", "key"), HashedName("1.2.3.4/6", "key"));
     std::mt19937 random(5);
     for (int round = 0; round < 100; ++round) {
-        const std::string name = HashedName(RandomBytes(random, random() % 50), RandomBytes(random, random() % 10));
+        const std::string name =
+            HashedName(RandomBytes(random, random() % 50), RandomBytes(random, random() % 10));
         ASSERT_EQ(name.size(), 32u);
         ASSERT_EQ(name.find_first_not_of("0123456789abcdef"), std::string::npos) << name;
     }
@@ -184,7 +188,8 @@ TEST(Names, ProtectedFilesLiveInTheDocumentsFolder) {
     const TScopedEnv env("XDG_DOCUMENTS_DIR", documents.Path().string());
     const std::string folder = documents.Path().string() + "/Melvor2/DICOM/tmp/";
     EXPECT_EQ(ProtectedFolder(), folder);
-    EXPECT_EQ(ProtectedFileName("series/1.dcm", "pw"), folder + "zorvix." + HashedName("series/1.dcm", "pw") + ".zorvix");
+    EXPECT_EQ(ProtectedFileName("series/1.dcm", "pw"),
+              folder + "zorvix." + HashedName("series/1.dcm", "pw") + ".zorvix");
 
     // The writer side: the scrambled bytes under the hashed name, which read back with the key.
     const std::string bytes("DICM\0\0payload", 13);
