@@ -1,1 +1,76 @@
+#include "catalogue/Protection.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <regex>
+
+namespace tarvicon {
+namespace {
+
+namespace fs = std::filesystem;
+
+test::TProcessResult Cli(std::vector<std::string> args, std::vector<std::string> environment = {}) {
+    args.insert(args.begin(), (test::BinDir() / "tarvicon-cli").string());
+    return test::RunProcess(args, environment);
+}
+
+// The real CT and MR images of pydicom, protected under their file names with a key, and an
+// index document that selects the CT instance and not the MR one.
+class ProtectedStudy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        documents = folder.Path() / "documents";
+        // The writer side runs in this process: point its documents folder at the test's own.
+        ::setenv("XDG_DOCUMENTS_DIR", documents.c_str(), 1);
+        for (const char* name : {"CT_small.dcm", "MR_small.dcm"})
+            WriteProtectedFile(name, "secret", test::ReadFile(test::PydicomTestFiles() / name));
+        index = (folder.Path() / "index.xml").string();
+        test::WriteFile(index, R"(<studies><patient><study>
+            <series><selected>1</selected><instance key="CT_small.dcm"/></series>
+            <series><selected>0</selected><instance key="MR_small.dcm"/></series>
+            </study></patient></studies>)");
+    }
+    void TearDown() override { ::unsetenv("XDG_DOCUMENTS_DIR"); }
+
+    test::TTempDir folder;
+    fs::path documents;
+    std::string index;
+};
+
+TEST_F(ProtectedStudy, ReadsBackThroughTheIndexWithTheKey) {
+    const std::string env = "XDG_DOCUMENTS_DIR=" + documents.string();
+    const auto result = Cli({"tree", "-ksecret", index}, {env});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    EXPECT_NE(result.Out.find("(CT)  [#"), std::string::npos) << result.Out;
+    EXPECT_NE(result.Out.find(" 128x128x1 px2 "), std::string::npos) << result.Out;
+    EXPECT_EQ(result.Out.find("(MR)"), std::string::npos) << result.Out; // its series is not selected
+
+    // The same document read plainly with a prefix gives the same tree.
+    const auto plain = Cli({"tree", "-w" + test::PydicomTestFiles().string() + "/", index});
+    ASSERT_EQ(plain.Status, 0) << plain.Err;
+    const auto withoutSerials = [](const std::string& text) {
+        return std::regex_replace(text, std::regex("#[0-9]+"), "#");
+    };
+    EXPECT_EQ(withoutSerials(plain.Out), withoutSerials(result.Out));
+
+    // A wrong key unscrambles to bytes that hold no image: an error-free tree without a picture.
+    const auto wrong = Cli({"tree", "-kwrong", index}, {env});
+    EXPECT_NE(wrong.Status, -1);
+    EXPECT_EQ(wrong.Out.find(" 128x128x1 px2 "), std::string::npos) << wrong.Out;
+}
+
+TEST(TreeCommand, UsageAndBadIndexDocuments) {
+    EXPECT_EQ(Cli({"tree"}).Status, 2);
+    test::TTempDir folder;
+    const auto bad = folder.Path() / "bad.xml";
+    test::WriteFile(bad, "<studies><series></studies>");
+    const auto result = Cli({"tree", "-wx", bad.string()});
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Err.rfind("Start-end tags mismatch\r\n", 0), 0u) << result.Err;
+    // A folder that does not exist gives an empty tree.
+    EXPECT_EQ(Cli({"tree", (folder.Path() / "none").string()}).Status, 0);
+}
+
+} // namespace
+} // namespace tarvicon
