@@ -333,6 +333,11 @@ void TDicomSingleImage::LoadFromString(std::string_view bytes) {
     readComplete_ = true;
 }
 
+void TDicomSingleImage::LoadFromString(std::string&& bytes) {
+    FileForReading().LoadFromString(std::move(bytes));
+    readComplete_ = true;
+}
+
 void TDicomSingleImage::BuildCube() {
     if (!file_) return;
     TPixelCube& cube = Cube();

@@ -156,6 +156,8 @@ public:
     std::string GetValue(std::string_view key) const override;
     void LoadFromFile(const std::string& path) override;
     void LoadFromString(std::string_view bytes) override;
+    // The same for bytes handed over (see TDicomFile).
+    void LoadFromString(std::string&& bytes);
     // Kinds by pixel format: 8-bit, 16-bit, RGB into 4-byte voxels; a 32-bit file or one whose
     // read failed gives a cube without voxels and without geometry.
     void BuildCube() override;

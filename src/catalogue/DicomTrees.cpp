@@ -276,10 +276,10 @@ bool TDicomTree::LoadStep() {
             auto object = std::make_unique<TDicomSingleImage>();
             object->SetOnGetTradeOff(OnGetTradeOff);
             TDicomSingleImage* reading = object.get();
-            auto read =
-                Readers().Submit([reading, bytes = std::move(taken->Text)]() -> std::optional<std::string> {
+            auto read = Readers().Submit(
+                [reading, bytes = std::move(taken->Text)]() mutable -> std::optional<std::string> {
                     try {
-                        reading->LoadFromString(bytes);
+                        reading->LoadFromString(std::move(bytes));
                         return std::nullopt;
                     } catch (const std::exception& error) {
                         return std::string(error.what());

@@ -168,7 +168,10 @@ std::int32_t MillimetresToMicrometres(std::string_view text) {
 // The final steps of a read: numbers, diagnostic dump, decompression and the full-size buffer.
 class TDicomFile::TFinisher {
 public:
-    TFinisher(TDicomFile& file, TElementReader& reader) : file_(file), reader_(reader) {}
+    // owned: the file's bytes when the caller hands them over, so that uncompressed pixels can
+    // stay where they are.
+    TFinisher(TDicomFile& file, TElementReader& reader, std::string* owned)
+        : file_(file), reader_(reader), owned_(owned) {}
 
     void Run() {
         const auto& elements = file_.elements_;
@@ -225,6 +228,18 @@ private:
     void Store(const TPixelPieces& pixels, std::uint64_t imageSize) {
         const std::size_t size = std::max<std::size_t>(pixels.Size(), imageSize);
         if (size > UINT32_MAX) RaiseRangeError();
+        // Pixels that fill the image in one piece of bytes handed over become the buffer as
+        // they are: no copy, no second allocation. This is the last step of a read, so nothing
+        // looks at the bytes through the reader afterwards.
+        if (owned_ && owned_->size() > 64 && pixels.Pieces.size() == 1 && pixels.Size() == size && size > 0) {
+            const auto begin = reinterpret_cast<std::uintptr_t>(owned_->data());
+            const auto piece = reinterpret_cast<std::uintptr_t>(pixels.Pieces.front().data());
+            if (piece >= begin && piece - begin <= owned_->size() - size) {
+                file_.pixelData_ = TByteBuffer::Adopt(std::move(*owned_), piece - begin, size);
+                owned_ = nullptr;
+                return;
+            }
+        }
         TByteBuffer buffer(size);
         std::size_t at = 0;
         for (const std::string_view piece : pixels.Pieces) {
@@ -283,6 +298,7 @@ private:
 
     TDicomFile& file_;
     TElementReader& reader_;
+    std::string* owned_;
 };
 
 void TDicomFile::LoadFromFile(const std::string& path) {
@@ -295,11 +311,19 @@ void TDicomFile::LoadFromFile(const std::string& path) {
 }
 
 void TDicomFile::LoadFromString(std::string_view bytes) {
+    Load(bytes, nullptr);
+}
+
+void TDicomFile::LoadFromString(std::string&& bytes) {
+    Load(bytes, &bytes);
+}
+
+void TDicomFile::Load(std::string_view bytes, std::string* owned) {
     Clear();
     TElementReader reader(bytes, elements_);
     try {
         reader.Walk();
-        TFinisher(*this, reader).Run();
+        TFinisher(*this, reader, owned).Run();
     } catch (const std::exception& failure) {
         pixelData_ = TByteBuffer();
         const std::string message =

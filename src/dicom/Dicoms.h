@@ -27,6 +27,8 @@ public:
     // ERROR and a DUMP line, the pixel buffer is empty, and the error's message ends with
     // CR LF "Tag: " and the key of the element being read.
     void LoadFromString(std::string_view bytes);
+    // The same for bytes handed over: uncompressed pixels then stay in them without a copy.
+    void LoadFromString(std::string&& bytes);
 
     // Frees the pixel data and empties the element list.
     void Clear();
@@ -52,6 +54,7 @@ public:
 
 private:
     class TFinisher;
+    void Load(std::string_view bytes, std::string* owned);
 
     std::vector<std::string> elements_;
     TByteBuffer pixelData_;

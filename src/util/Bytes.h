@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <utility>
 
 namespace tarvicon {
 
@@ -15,13 +17,27 @@ class TByteBuffer {
 public:
     TByteBuffer() = default;
     explicit TByteBuffer(std::size_t size);
+    // Takes over a string and stands for its `size` bytes from `offset` on (which must lie
+    // inside it): bytes read from a file become the buffer without a copy.
+    static TByteBuffer Adopt(std::string&& owner, std::size_t offset, std::size_t size);
+    // A moved-from buffer is empty.
+    TByteBuffer(TByteBuffer&& other) noexcept
+        : data_(std::move(other.data_)), adopted_(std::move(other.adopted_)),
+          begin_(std::exchange(other.begin_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    TByteBuffer& operator=(TByteBuffer&& other) noexcept {
+        data_ = std::move(other.data_);
+        adopted_ = std::move(other.adopted_);
+        begin_ = std::exchange(other.begin_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
 
-    std::uint8_t* data() { return data_.get(); }
-    const std::uint8_t* data() const { return data_.get(); }
+    std::uint8_t* data() { return begin_; }
+    const std::uint8_t* data() const { return begin_; }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    std::span<std::uint8_t> span() { return {data_.get(), size_}; }
-    std::span<const std::uint8_t> span() const { return {data_.get(), size_}; }
+    std::span<std::uint8_t> span() { return {begin_, size_}; }
+    std::span<const std::uint8_t> span() const { return {begin_, size_}; }
 
 private:
     struct TRelease {
@@ -31,6 +47,8 @@ private:
         std::size_t mapped; // bytes mapped straight from the system, 0 for the heap
     };
     std::unique_ptr<std::uint8_t[], TRelease> data_;
+    std::unique_ptr<std::string> adopted_;
+    std::uint8_t* begin_ = nullptr;
     std::size_t size_ = 0;
 };
 

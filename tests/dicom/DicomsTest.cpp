@@ -222,6 +222,24 @@ TEST(DicomFile, PixelDataAndItsSize) {
     EXPECT_EQ(ErrorOf([&] { Load(huge.Bytes()); }), "Item size out of mind\r\nTag: Pixel data");
 }
 
+// Bytes handed over keep their pixels in place; what comes out is the same as from a copy.
+TEST(DicomFile, HandedOverBytesGiveTheSamePixels) {
+    auto full = Grey16(64, 64);
+    std::vector<std::uint16_t> samples(64 * 64);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::uint16_t(i * 7);
+    full.Explicit(0x7FE0, 0x0010, "OW", test::SampleBytes(samples));
+    auto cut = Grey16(64, 64);
+    cut.Explicit(0x7FE0, 0x0010, "OW", test::SampleBytes({1, 2, 3}).substr(0, 4)); // short: padded
+    for (const std::string& bytes : {full.Bytes(), cut.Bytes()}) {
+        const TDicomFile copied = Load(bytes);
+        TDicomFile handed;
+        handed.LoadFromString(std::string(bytes));
+        ASSERT_EQ(handed.PixelDataSize(), copied.PixelDataSize());
+        EXPECT_EQ(std::memcmp(handed.PixelData(), copied.PixelData(), copied.PixelDataSize()), 0);
+        EXPECT_EQ(handed.Elements(), copied.Elements());
+    }
+}
+
 TEST(DicomFile, PixelFormats) {
     struct Case {
         int allocated, stored, high, samples;
