@@ -49,19 +49,6 @@ std::string ImageCaption(const TDicomObject& object) {
     return caption.empty() ? "dummy" : caption;
 }
 
-// The 16-bit kernel of the series filter: 16 at the centre, −1 around it, 1 on the outer shell.
-std::array<std::int8_t, 125> SeriesFilterKernel() {
-    std::array<std::int8_t, 125> kernel{};
-    std::size_t n = 0;
-    for (int i = -2; i <= 2; ++i)
-        for (int j = -2; j <= 2; ++j)
-            for (int k = -2; k <= 2; ++k) {
-                const bool shell = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
-                kernel[n++] = std::int8_t(i == 0 && j == 0 && k == 0 ? 16 : shell ? 1 : -1);
-            }
-    return kernel;
-}
-
 void ListFolder(const fs::path& folder, std::vector<fs::path>& files) {
     std::error_code error;
     fs::directory_iterator it(folder, error), end;
@@ -87,6 +74,18 @@ void CollectOrder(TTreeNode& node, std::vector<TTreeNode*>& order) {
 }
 
 } // namespace
+
+std::array<std::int8_t, 125> SeriesFilterKernel() {
+    std::array<std::int8_t, 125> kernel{};
+    std::size_t n = 0;
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 2; ++j)
+            for (int k = -2; k <= 2; ++k) {
+                const bool shell = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
+                kernel[n++] = std::int8_t(i == 0 && j == 0 && k == 0 ? 16 : shell ? 1 : -1);
+            }
+    return kernel;
+}
 
 int TTreeNode::Level() const {
     int level = 0;

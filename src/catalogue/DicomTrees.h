@@ -11,6 +11,7 @@
 #include "config/ConfigNodes.h"
 #include "util/WorkQueue.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -155,6 +156,9 @@ private:
     int operationDepth_ = 0;
     bool changed_ = false;
 };
+
+// The kernel of the series filter: 16 at the centre, −1 around it, 1 on the outer shell.
+std::array<std::int8_t, 125> SeriesFilterKernel();
 
 // The key of a node's level computed from an object: the values of the key names (";"
 // separated) joined with "|".

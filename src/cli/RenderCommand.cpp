@@ -59,19 +59,6 @@ std::optional<TCubePoint> ParsePoint(const std::string& text) {
     return TCubePoint{std::int32_t(v[0]), std::int32_t(v[1]), std::int32_t(v[2])};
 }
 
-// The study tree's filter: 16 at the centre, −1 around it, 1 on the outer shell.
-std::array<std::int8_t, 125> FilterKernel() {
-    std::array<std::int8_t, 125> kernel{};
-    std::size_t n = 0;
-    for (int i = -2; i <= 2; ++i)
-        for (int j = -2; j <= 2; ++j)
-            for (int k = -2; k <= 2; ++k) {
-                const bool shell = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
-                kernel[n++] = std::int8_t(i == 0 && j == 0 && k == 0 ? 16 : shell ? 1 : -1);
-            }
-    return kernel;
-}
-
 // The series commands as the study tree runs them on the shown object.
 void ApplyOperation(TDicomObject& object, const std::string& operation) {
     const auto mirror = [&object](void (*flip)(TPixelCube&)) {
@@ -98,7 +85,7 @@ void ApplyOperation(TDicomObject& object, const std::string& operation) {
         object.UpscaleAuto();
     } else if (operation == "filter") {
         const TProgressRun run("Filter #1");
-        const auto kernel = FilterKernel();
+        const auto kernel = SeriesFilterKernel();
         object.ApplyFilter(1, kernel);
     } else if (operation.rfind("rotate:", 0) == 0) {
         std::string rest = operation.substr(7);

@@ -48,24 +48,7 @@ bool WaitIdle(const TFlatCache& cache) {
     });
 }
 
-// Sets an environment variable for the scope and restores the old value.
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::TScopedEnv;
 
 // A small HTTP/1.1 server on 127.0.0.1 and an ephemeral port the kernel picks (no race over a
 // free port). One thread per connection; while holding, requests wait until released, so a

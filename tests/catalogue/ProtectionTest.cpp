@@ -29,24 +29,7 @@ std::string RandomBytes(std::mt19937& random, std::size_t count) {
     return bytes;
 }
 
-// Sets an environment variable for the scope and restores the old value.
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::TScopedEnv;
 
 TEST(Md5, Rfc1321TestSuite) {
     const std::pair<std::string, std::string> suite[] = {

@@ -1,8 +1,8 @@
 #include "catalogue/Protection.h"
 #include "support/TestSupport.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
 
 namespace tarvicon {
@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         documents = folder.Path() / "documents";
         // The writer side runs in this process: point its documents folder at the test's own.
-        ::setenv("XDG_DOCUMENTS_DIR", documents.c_str(), 1);
+        documentsEnv = std::make_unique<test::TScopedEnv>("XDG_DOCUMENTS_DIR", documents.string());
         for (const char* name : {"CT_small.dcm", "MR_small.dcm"})
             WriteProtectedFile(name, "secret", test::ReadFile(test::PydicomTestFiles() / name));
         index = (folder.Path() / "index.xml").string();
@@ -31,9 +31,8 @@ protected:
             <series><selected>0</selected><instance key="MR_small.dcm"/></series>
             </study></patient></studies>)");
     }
-    void TearDown() override { ::unsetenv("XDG_DOCUMENTS_DIR"); }
-
     test::TTempDir folder;
+    std::unique_ptr<test::TScopedEnv> documentsEnv;
     fs::path documents;
     std::string index;
 };

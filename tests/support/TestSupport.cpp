@@ -14,6 +14,18 @@ extern char** environ;
 
 namespace tarvicon::test {
 
+TScopedEnv::TScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+}
+
+TScopedEnv::~TScopedEnv() {
+    if (old_)
+        setenv(name_, old_->c_str(), 1);
+    else
+        unsetenv(name_);
+}
+
 namespace fs = std::filesystem;
 
 std::string ReadFile(const fs::path& path) {

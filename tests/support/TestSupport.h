@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,19 @@ struct TProcessResult {
 // Runs a program (argv[0] is its path) with extra environment entries "NAME=VALUE"; waits.
 TProcessResult RunProcess(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment = {});
+
+// Sets an environment variable for the scope and restores the old value.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const std::string& value);
+    ~TScopedEnv();
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 // A fresh folder that is removed with its content afterwards.
 class TTempDir {
