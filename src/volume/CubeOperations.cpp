@@ -494,9 +494,10 @@ struct TRotationTerms {
     std::vector<std::uint32_t> rx, ry;
 };
 
-// Truncated (a + b) / m from the floor divisions of a and b, plus offset.
-inline std::int32_t TruncatedSum(std::int32_t qa, std::uint32_t ra, std::int32_t qb, std::uint32_t rb,
-                                 std::uint32_t m, std::int32_t offset) {
+// Truncated (a + b) / m from the floor divisions of a and b, plus offset. Only Positions without
+// SSE2 calls it.
+[[maybe_unused]] inline std::int32_t TruncatedSum(std::int32_t qa, std::uint32_t ra, std::int32_t qb,
+                                                  std::uint32_t rb, std::uint32_t m, std::int32_t offset) {
     const std::uint32_t rest = ra + rb;
     const std::int32_t carry = rest >= m ? 1 : 0;
     const std::int32_t floor = qa + qb + carry;
