@@ -27,4 +27,18 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The shape of a compressed picture from the first four bytes: bytes per pixel 1..4, columns
+// and rows 1..256, frames 1..4.
+struct TPictureShape {
+    int BytesPerPixel, Columns, Rows, Frames;
+};
+
+inline TPictureShape ReadPictureShape(TInput& input) {
+    const int bytesPerPixel = 1 + input.Pick(4);
+    const int columns = 1 + input.Byte();
+    const int rows = 1 + input.Byte();
+    const int frames = 1 + input.Pick(4);
+    return {bytesPerPixel, columns, rows, frames};
+}
+
 } // namespace tarvicon::fuzz

@@ -11,13 +11,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tarvicon::fuzz::TInput input(data, size);
-    const int bytesPerPixel = 1 + input.Pick(4);
-    const int columns = 1 + input.Byte();
-    const int rows = 1 + input.Byte();
-    const int frames = 1 + input.Pick(4);
+    const auto shape = tarvicon::fuzz::ReadPictureShape(input);
     try {
-        const auto pixels = tarvicon::DecodeJpegLs(std::span(input.Rest(), input.RestSize()), bytesPerPixel,
-                                                   columns, rows, frames);
+        const auto pixels =
+            tarvicon::DecodeJpegLs(std::span(input.Rest(), input.RestSize()), shape.BytesPerPixel,
+                                   shape.Columns, shape.Rows, shape.Frames);
         (void)pixels;
     } catch (const std::exception&) {
     }
