@@ -5,10 +5,14 @@
 #include "util/Folders.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <dlfcn.h>
+#include <limits>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace tarvicon {
@@ -96,7 +100,37 @@ void TJpegLsDecoder::SetInput(std::span<const std::uint8_t> input) {
     position_ = 0;
 }
 
-std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> input) {
+std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info) {
+    std::uint64_t width = 0, height = 0, bits = 0, components = 0;
+    std::uint64_t found = 0;
+    while (!info.empty()) {
+        const std::size_t end = std::min(info.find('\n'), info.size());
+        const std::string_view line = info.substr(0, end);
+        info.remove_prefix(std::min(end + 1, info.size()));
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, equals), text = line.substr(equals + 1);
+        std::uint64_t value = 0;
+        const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || rest != text.data() + text.size() || value > UINT32_MAX) continue;
+        for (auto [name, field, bit] :
+             {std::tuple{"width", &width, 1}, std::tuple{"height", &height, 2}, std::tuple{"bits", &bits, 4},
+              std::tuple{"components", &components, 8}})
+            if (key == name) {
+                *field = value;
+                found |= bit;
+            }
+    }
+    if (found != 15) return std::nullopt;
+    // At most 2^32 per factor, so the product of the first two cannot overflow; saturate after.
+    const std::uint64_t samples = width * height;
+    const std::uint64_t perSample = components * (bits > 8 ? 2 : 1);
+    if (perSample != 0 && samples > std::numeric_limits<std::uint64_t>::max() / perSample)
+        return std::numeric_limits<std::uint64_t>::max();
+    return samples * perSample;
+}
+
+std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> input, std::uint64_t limit) {
     SetInput(input);
     output_.clear();
     if (!handle_) return {};
@@ -107,6 +141,11 @@ std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> i
     std::vector<char> info(JPEGLS_INFO_SIZE);
     library.GetInfo(handle_, info.data());
     library.CheckOk(handle_);
+    // A frame header can ask for gigabytes in a few bytes; never let the codec size its output
+    // beyond what the image will keep.
+    info.back() = '\0';
+    const std::optional<std::uint64_t> frameBytes = JpegLsFrameBytes(info.data());
+    if (frameBytes && *frameBytes > limit) return {};
     library.DecodeToCB(handle_, &TJpegLsDecoder::WriteCallback, this);
     library.CheckOk(handle_);
     return std::exchange(output_, {});
@@ -130,9 +169,14 @@ int TJpegLsDecoder::WriteCallback(void* user, const void* bytes, std::size_t siz
 
 void TJpegLsDecoder::MessageCallback(void*, const char*) {}
 
-std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int, int, int, int) {
+std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns,
+                                       int rows, int frames) {
+    const auto limit = static_cast<std::uint64_t>(std::max(bytesPerPixel, 0)) *
+                       static_cast<std::uint64_t>(std::max(columns, 0)) *
+                       static_cast<std::uint64_t>(std::max(rows, 0)) *
+                       static_cast<std::uint64_t>(std::max(frames, 0));
     TJpegLsDecoder decoder;
-    return decoder.Decode(stream);
+    return decoder.Decode(stream, limit);
 }
 
 void* JpegLsLibraryHandle() {

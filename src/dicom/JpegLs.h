@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace tarvicon {
@@ -23,8 +25,9 @@ public:
     TJpegLsDecoder(const TJpegLsDecoder&) = delete;
     TJpegLsDecoder& operator=(const TJpegLsDecoder&) = delete;
 
-    // The bytes exactly as the codec wrote them; short or empty when it failed.
-    std::vector<std::uint8_t> Decode(std::span<const std::uint8_t> input);
+    // The bytes exactly as the codec wrote them; short or empty when it failed, and empty without
+    // decoding when the codec's information names a frame of more than limit bytes.
+    std::vector<std::uint8_t> Decode(std::span<const std::uint8_t> input, std::uint64_t limit = UINT64_MAX);
 
     // Sets the bytes the read callback serves, from the start.
     void SetInput(std::span<const std::uint8_t> input);
@@ -42,12 +45,18 @@ private:
     std::vector<std::uint8_t> output_;
 };
 
-// Decodes with a new decoder object; the four numbers are not used.
+// Decodes with a new decoder object. The four numbers bound the frame the codec may decode: a
+// stream whose header asks for more bytes than bytesPerPixel × columns × rows × frames gives
+// the empty result, as an undecodable one does.
 std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns,
                                        int rows, int frames);
 
 // The loaded library's handle, or nullptr before the first load.
 void* JpegLsLibraryHandle();
+
+// The decoded size of the frame the codec's information text describes ("width=", "height=",
+// "bits=", "components=" lines), or nothing when a line is missing.
+std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info);
 
 // Number of live TJpegLsDecoder objects.
 int JpegLsLiveDecoders();

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/resource.h>
 
 namespace tarvicon {
 namespace {
@@ -42,6 +44,43 @@ TEST(JpegLsBridge, UndecodableStreamGivesTheZeroImage) {
     file.LoadFromString(w.Bytes());
     ASSERT_EQ(file.PixelDataSize(), 40u);
     EXPECT_TRUE(std::all_of(file.PixelData(), file.PixelData() + 40, [](auto b) { return b == 0; }));
+}
+
+TEST(JpegLsBridge, FrameBytesFromTheCodecInformation) {
+    const struct {
+        const char* Info;
+        std::optional<std::uint64_t> Bytes;
+    } cases[] = {
+        {"width=5\nheight=4\nbits=16\ncomponents=1\ninterleave=0\n", 40},
+        {"width=3\nheight=2\nbits=8\ncomponents=3\ninterleave=2\n", 18},
+        {"width=4294967295\nheight=4294967295\nbits=16\ncomponents=255\n", UINT64_MAX},
+        {"width=5\nheight=4\nbits=8\n", std::nullopt},
+        {"width=5\nheight=x4\nbits=8\ncomponents=1\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JpegLsFrameBytes(c.Info), c.Bytes) << c.Info;
+}
+
+// A 73-byte stream whose frame header asks for 30258 × 60166 samples inside a 4 × 5 image:
+// the image stays whole and black, and the codec never sizes its output from the header.
+TEST(JpegLsBridge, OversizedFrameHeaderIsNotDecoded) {
+    std::string stream =
+        test::ReadFile(fs::path(TARVICON_SOURCE) / "tests/fuzz-regressions/jpegls/oom-frame-header-1.8GB");
+    ASSERT_EQ(stream.size(), 73u);
+    stream.erase(0, 4); // the fuzz target's picture shape
+    test::TDicomWriter w;
+    w.Preamble().Meta("1.2.840.10008.1.2.4.80").US(0x0028, 0x0010, 4).US(0x0028, 0x0011, 5);
+    w.US(0x0028, 0x0100, 16).US(0x0028, 0x0101, 16).US(0x0028, 0x0102, 15);
+    w.Encapsulated({stream});
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    TDicomFile file;
+    file.LoadFromString(w.Bytes());
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    ASSERT_EQ(file.PixelDataSize(), 40u);
+    EXPECT_TRUE(std::all_of(file.PixelData(), file.PixelData() + 40, [](auto b) { return b == 0; }));
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "peak resident size grew, in KiB";
 }
 
 // The command-line tool copied alone into a folder, with the given file as its libjpegls.so.
