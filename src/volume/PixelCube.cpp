@@ -398,30 +398,31 @@ void TPixelCube::SaveToStream(std::ostream& stream) {
 }
 
 void TPixelCube::LoadFromStream(std::istream& stream) {
-    const std::uint32_t width = ReadWord(stream);
-    SetWidth(width);
-    SetHeight(ReadWord(stream));
-    SetDepth(ReadWord(stream));
-    SetPixelSize(ReadInt(stream));
-    TCubePoint metrics;
-    for (std::int32_t* m : {&metrics.X, &metrics.Y, &metrics.Z}) {
+    // Everything is read and checked before the cube changes: a refused stream leaves the cube
+    // as it was, voxels included.
+    TPixelCube loaded;
+    loaded.width_ = ReadWord(stream);
+    loaded.height_ = ReadWord(stream);
+    loaded.depth_ = ReadWord(stream);
+    loaded.pixelSize_ = ReadInt(stream);
+    for (std::int32_t* m : {&loaded.metrics_.X, &loaded.metrics_.Y, &loaded.metrics_.Z}) {
         *m = ReadInt(stream);
         if (*m < 0) RaiseRangeError();
     }
-    metrics_ = metrics;
-    origin_.X = ReadInt(stream);
-    origin_.Y = ReadInt(stream);
-    origin_.Z = ReadInt(stream);
+    loaded.origin_.X = ReadInt(stream);
+    loaded.origin_.Y = ReadInt(stream);
+    loaded.origin_.Z = ReadInt(stream);
     const std::uint32_t count = ReadWord(stream);
     // Only whole 1-, 2- or 4-byte voxel stores are cubes; the byte count must match the
     // header, and all of it must be there (a short stream would leave a garbage volume).
-    if ((pixelSize_ != 1 && pixelSize_ != 2 && pixelSize_ != 4) || count != ByteSize())
+    const int size = loaded.pixelSize_;
+    if ((size != 1 && size != 2 && size != 4) || count != loaded.ByteSize())
         RaiseError("Cannot load pixelcube from stream");
-    TByteBuffer store(count);
-    if (count != 0 && !stream.read(reinterpret_cast<char*>(store.data()), std::streamsize(count)))
+    loaded.store_ = TByteBuffer(count);
+    if (count != 0 && !stream.read(reinterpret_cast<char*>(loaded.store_.data()), std::streamsize(count)))
         RaiseError("Cannot load pixelcube from stream");
-    store_ = std::move(store);
-    allocated_ = true;
+    loaded.allocated_ = true;
+    *this = std::move(loaded);
 }
 
 void TPixelCube::SaveToFile(const std::string& path) {

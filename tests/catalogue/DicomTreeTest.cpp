@@ -1,10 +1,12 @@
 #include "catalogue/DicomTrees.h"
 #include "config/Schema.h"
+#include "support/StudyFiles.h"
 #include "support/TestSupport.h"
 #include "util/Progress.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <map>
 #include <set>
 #include <sstream>
@@ -15,56 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TImage {
-    std::string Patient = "P1", Study = "1.2.3", Series = "1.2.3.1", ImageType = "ORIGINAL\\PRIMARY";
-    std::string Number = "1", Description = "Head", Modality = "CT", SeriesDate = "20070315", Thickness;
-    int Size = 8;
-    int Position = 0;
-};
-
-std::string ImageFile(const TImage& im) {
-    test::TDicomWriter w;
-    w.Preamble().Meta("1.2.840.10008.1.2.1");
-    w.Explicit(0x0008, 0x0008, "CS", im.ImageType);
-    if (!im.SeriesDate.empty()) w.Explicit(0x0008, 0x0021, "DA", im.SeriesDate);
-    w.Explicit(0x0008, 0x0060, "CS", im.Modality).Explicit(0x0008, 0x103E, "LO", im.Description);
-    w.Explicit(0x0010, 0x0010, "PN", "Doe^" + im.Patient).Explicit(0x0010, 0x0020, "LO", im.Patient);
-    if (!im.Thickness.empty()) w.Explicit(0x0018, 0x0050, "DS", im.Thickness);
-    w.Explicit(0x0020, 0x000D, "UI", im.Study).Explicit(0x0020, 0x000E, "UI", im.Series);
-    if (!im.Number.empty()) w.Explicit(0x0020, 0x0013, "IS", im.Number);
-    w.Explicit(0x0020, 0x0032, "DS", "0\\0\\" + std::to_string(im.Position));
-    w.US(0x0028, 0x0010, std::uint16_t(im.Size)).US(0x0028, 0x0011, std::uint16_t(im.Size));
-    w.US(0x0028, 0x0100, 16).US(0x0028, 0x0101, 12).US(0x0028, 0x0102, 11);
-    std::vector<std::uint16_t> samples(std::size_t(im.Size * im.Size), std::uint16_t(100 + im.Position));
-    w.Explicit(0x7FE0, 0x0010, "OW", test::SampleBytes(samples));
-    return w.Bytes();
-}
-
-// Runs the load steps as the viewer's timer does, to the end of the run.
-std::string RunLoad(TDicomTree& tree) {
-    std::string stopped;
-    tree.OnError = [&stopped](const std::string& message) { stopped = message; };
-    for (int guard = 0; guard < 200000; ++guard) {
-        const bool more = tree.LoadStep();
-        if (!more && !tree.Loading()) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return stopped;
-}
-
-// One line per node: indent, caption, and for an object its image count and depth.
-std::string Outline(const TDicomTree& tree) {
-    std::ostringstream out;
-    const std::function<void(const TTreeNode&, int)> print = [&](const TTreeNode& node, int depth) {
-        out << std::string(std::size_t(depth) * 2, ' ') << node.Caption;
-        if (node.Object)
-            out << " {" << node.Object->ImageCount() << "x" << node.Object->Cube().Depth() << "}";
-        out << "\n";
-        for (const auto& child : node.Children) print(*child, depth + 1);
-    };
-    for (const auto& root : tree.Roots()) print(*root, 0);
-    return out.str();
-}
+using test::ImageFile;
+using test::Outline;
+using test::RunLoad;
+using test::TImage;
 
 class StudyTree : public ::testing::Test {
 protected:
@@ -182,6 +138,41 @@ TEST_F(StudyTree, BadFilesBecomeErrorNodesAndFiveStopTheRun) {
     EXPECT_EQ(stopped.rfind("Too many errors:\r\n", 0), 0u) << stopped;
     EXPECT_FALSE(second.Loading());
     EXPECT_FALSE(ProgressActive());
+}
+
+// Bytes the heap holds in live allocations, large ones included.
+std::size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+TEST_F(StudyTree, LoadedSeriesKeepsItsPixelsOnlyInTheCube) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers keep their own heap";
+#endif
+    // 100 images of 256 × 256 16-bit samples: 12.5 MiB of pixels.
+    constexpr int kImages = 100, kSize = 256;
+    constexpr std::size_t kPixels = std::size_t(kImages) * kSize * kSize * 2;
+    for (int i = 0; i < kImages; ++i) {
+        TImage image;
+        image.Number = std::to_string(i + 1);
+        image.Position = i;
+        image.Size = kSize;
+        Write(std::to_string(i), image);
+    }
+    const std::size_t before = HeapInUse();
+    ASSERT_EQ(Load(), "");
+    ASSERT_EQ(tree.ObjectCount(), 1);
+    const auto* series = dynamic_cast<const TDicomArrayImage*>(tree.ObjectAt(0));
+    ASSERT_NE(series, nullptr);
+    ASSERT_EQ(series->Cube().ByteSize(), kPixels);
+    ASSERT_EQ(series->ImageCount(), kImages);
+    for (const auto& file : series->Files()) EXPECT_EQ(file->PixelDataSize(), 0u);
+    // The cube lives outside the heap (a mapped store); what stays on the heap is the element
+    // lists and the tree, far below the pixels the files brought.
+    const std::size_t grown = HeapInUse() - std::min(HeapInUse(), before);
+    RecordProperty("heap_growth_bytes", std::to_string(grown));
+    EXPECT_LT(grown, kPixels / 8) << "heap grew by " << grown << " bytes";
 }
 
 TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {

@@ -190,7 +190,7 @@ TEST(PixelCube, CuboidStreamsAndFiles) {
               "Cannot open file \"" + path + ".missing\". No such file or directory");
 }
 
-TEST(PixelCube, BadCuboidStreamsKeepTheCubesStore) {
+TEST(PixelCube, BadCuboidStreamsKeepTheCube) {
     const std::string voxels(24, '\x11');
     const struct {
         const char* what;
@@ -218,12 +218,14 @@ TEST(PixelCube, BadCuboidStreamsKeepTheCubesStore) {
     };
     for (const auto& c : cases) {
         TPixelCube cube = MakeCube(1, 1, 1);
+        cube.SetMetrics({500, 600, 700});
         reinterpret_cast<std::uint16_t*>(cube.Voxels())[0] = 777;
         std::stringstream stream(c.bytes);
         EXPECT_EQ(ErrorOf([&] { cube.LoadFromStream(stream); }), c.message) << c.what;
-        if (cube.HasVoxels() && cube.ByteSize() == 2) {
-            EXPECT_EQ(cube.Voxel(0, 0, 0), 777) << c.what;
-        }
+        ASSERT_TRUE(cube.HasVoxels()) << c.what;
+        EXPECT_EQ(cube.ByteSize(), 2u) << c.what;
+        EXPECT_EQ(cube.Metrics(), (TCubePoint{500, 600, 700})) << c.what;
+        EXPECT_EQ(cube.Voxel(0, 0, 0), 777) << c.what;
     }
 
     TPixelCube empty; // zero extents load as the empty cube they describe

@@ -1,0 +1,28 @@
+#pragma once
+// Small synthetic studies for the catalogue tests: one image file per call, a load run as the
+// viewer's timer drives it, and the tree as a readable outline.
+
+#include "catalogue/DicomTrees.h"
+
+#include <string>
+
+namespace tarvicon::test {
+
+struct TImage {
+    std::string Patient = "P1", Study = "1.2.3", Series = "1.2.3.1", ImageType = "ORIGINAL\\PRIMARY";
+    std::string Number = "1", Description = "Head", Modality = "CT", SeriesDate = "20070315", Thickness;
+    int Size = 8;
+    int Position = 0;
+};
+
+// The bytes of one 16-bit image file (explicit little endian) with every sample 100 + Position.
+std::string ImageFile(const TImage& image);
+
+// Runs the load steps as the viewer's timer does, to the end of the run; the message of a run
+// stopped by errors, else empty.
+std::string RunLoad(TDicomTree& tree);
+
+// One line per node: indent, caption, and for an object its image count and depth.
+std::string Outline(const TDicomTree& tree);
+
+} // namespace tarvicon::test
