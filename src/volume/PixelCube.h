@@ -116,6 +116,8 @@ public:
     std::string Describe() const;
 
     // The cuboid stream: ten 32-bit little-endian header fields, the byte count, the voxels.
+    // Loading replaces the whole cube or, when the stream is refused ("Stream read error",
+    // "Cannot load pixelcube from stream", a negative metric), leaves it as it was.
     void SaveToStream(std::ostream& stream);
     void LoadFromStream(std::istream& stream);
     void SaveToFile(const std::string& path);
