@@ -16,7 +16,9 @@
 
 namespace {
 
-constexpr std::size_t kEndPadding = 8;
+// Enough end markers that a scan header cut short cannot swallow them all (it is at most 14
+// bytes long).
+constexpr std::size_t kEndMarkers = 8;
 
 struct DecoderDeleter {
     void operator()(charls_jpegls_decoder* decoder) const { charls_jpegls_decoder_destroy(decoder); }
@@ -109,9 +111,10 @@ __attribute__((visibility("default"))) void JPEGLS_StartDecode(JPEGLS_HANDLE han
             break;
         }
     if (codec.streamStart == codec.input.size()) codec.Fail("No JPEG-LS start of image found");
-    // CharLS 2.4 can loop forever on a stream cut off without its end marker; zero bytes after
-    // the end let it find the stream broken instead. Bytes after a proper end are never read.
-    codec.input.insert(codec.input.end(), kEndPadding, 0);
+    // CharLS 2.4 spins for seconds to minutes when its bit reader runs off the end of a stream
+    // cut inside the scan; end-of-image markers after the bytes stop it there (a stream cut just
+    // before its own marker even decodes whole). Bytes after a proper end are never read.
+    for (std::size_t i = 0; i < kEndMarkers; ++i) codec.input.insert(codec.input.end(), {0xFF, 0xD9});
 }
 
 __attribute__((visibility("default"))) void JPEGLS_GetInfo(JPEGLS_HANDLE handle, char* info) {

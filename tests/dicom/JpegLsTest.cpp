@@ -61,6 +61,30 @@ TEST(JpegLsBridge, FrameBytesFromTheCodecInformation) {
     for (const auto& c : cases) EXPECT_EQ(JpegLsFrameBytes(c.Info), c.Bytes) << c.Info;
 }
 
+// A stream that lost its end-of-image marker still decodes whole; one cut inside the scan of a
+// three-component frame (the codec's bit reader once spun for seconds there) ends as broken.
+TEST(JpegLsBridge, StreamsCutAtTheirEnd) {
+    for (const char* name : {"jls_gray16.dcm", "jls_rgb8.dcm"}) {
+        SCOPED_TRACE(name);
+        const std::string file = test::ReadFile(test::Fixtures() / name);
+        const std::size_t start = file.find("\xFF\xD8"), end = file.rfind("\xFF\xD9");
+        ASSERT_NE(start, std::string::npos);
+        ASSERT_NE(end, std::string::npos);
+        const auto bytes = [&](std::size_t length) {
+            return std::span(reinterpret_cast<const std::uint8_t*>(file.data() + start), length);
+        };
+        TJpegLsDecoder decoder;
+        const std::vector<std::uint8_t> whole = decoder.Decode(bytes(end + 2 - start));
+        ASSERT_FALSE(whole.empty());
+        EXPECT_EQ(decoder.Decode(bytes(end - start)), whole);
+    }
+    const std::string cut = "\xFF\xD8\xFF\xF7\x00\x11\x08\x00\x06\x00\x09\x03\x01\x11\x00\x02\x11\x00"
+                            "\x03\x11\x80\xFF\xDA\x00\x0C\x03\x01\x00";
+    TJpegLsDecoder decoder;
+    EXPECT_TRUE(
+        decoder.Decode(std::span(reinterpret_cast<const std::uint8_t*>(cut.data()), cut.size())).empty());
+}
+
 // A 73-byte stream whose frame header asks for 30258 × 60166 samples inside a 4 × 5 image:
 // the image stays whole and black, and the codec never sizes its output from the header.
 TEST(JpegLsBridge, OversizedFrameHeaderIsNotDecoded) {

@@ -44,7 +44,7 @@ TEST(Robustness, RealFileCutAtEveryLength) {
 TEST(Robustness, CompressedFileCutAtEveryLength) {
     TQuietHost quiet;
     const TScopedHost scoped(quiet);
-    for (const char* name : {"jpeg_rgb8x2.dcm", "jls_gray8.dcm"}) {
+    for (const char* name : {"jpeg_rgb8x2.dcm", "jls_gray8.dcm", "jls_rgb8.dcm"}) {
         const std::string bytes = test::ReadFile(test::Fixtures() / name);
         for (std::size_t length = 0; length <= bytes.size(); ++length)
             ExpectSoundEnd(bytes.substr(0, length), std::string(name) + " cut at " + std::to_string(length));
