@@ -4,6 +4,7 @@
 #include "dicom/ElementReader.h"
 #include "util/Errors.h"
 #include "util/Host.h"
+#include "util/NumberTexts.h"
 #include "util/Progress.h"
 #include "util/Utilities.h"
 
@@ -98,15 +99,6 @@ bool WholeMatch(const std::string& pattern, const std::string& value) {
     const int result = pcre2_match(compiled.get(), reinterpret_cast<PCRE2_SPTR>(value.data()), value.size(),
                                    0, 0, data.get(), nullptr);
     return result >= 0;
-}
-
-// "0.0" with a point, no minus sign on a zero.
-std::string OneDecimal(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    std::string result = text;
-    if (result == "-0.0") result = "0.0";
-    return result;
 }
 
 std::int32_t Clamped(std::int32_t value, std::uint32_t extent) {
@@ -259,7 +251,7 @@ void TDicomObject::UpscaleAuto() {
 
 void TDicomObject::Rotate(const std::string& axis, double angle) {
     SaveOriginal();
-    const TProgressRun run("Rotating cuboid " + OneDecimal(angle) + "\xC2\xB0 along " + axis);
+    const TProgressRun run("Rotating cuboid " + FormatFixed(angle, 1) + "\xC2\xB0 along " + axis);
     ReplaceCube(RotateCube(cube_, axis, angle));
 }
 
@@ -335,6 +327,11 @@ void TDicomSingleImage::LoadFromString(std::string_view bytes) {
 
 void TDicomSingleImage::LoadFromString(std::string&& bytes) {
     FileForReading().LoadFromString(std::move(bytes));
+    readComplete_ = true;
+}
+
+void TDicomSingleImage::LoadFromString(std::string&& bytes, TReadContext& context) {
+    FileForReading().LoadFromString(std::move(bytes), context);
     readComplete_ = true;
 }
 

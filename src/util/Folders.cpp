@@ -1,5 +1,7 @@
 #include "util/Folders.h"
 
+#include "util/Strings.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -35,6 +37,31 @@ std::string CacheFolder() {
     std::error_code error;
     fs::create_directories(folder, error);
     return folder.string() + "/";
+}
+
+std::string DocumentsFolder() {
+    if (const char* documents = std::getenv("XDG_DOCUMENTS_DIR"); documents && *documents)
+        return fs::path(documents).string();
+    if (const char* home = std::getenv("HOME"); home && *home) return (fs::path(home) / "Documents").string();
+    return {};
+}
+
+std::string ExistingFolderOrParent(std::string lastDirectory) {
+    while (!lastDirectory.empty()) {
+        lastDirectory = std::string(Trim(lastDirectory));
+        std::error_code error;
+        if (lastDirectory.empty() || fs::is_directory(lastDirectory, error)) break;
+        // Everything up to the last "/", then without it: each step is shorter, so the walk ends.
+        const std::size_t slash = lastDirectory.rfind('/');
+        lastDirectory.erase(slash == std::string::npos ? 0 : slash);
+    }
+    if (!lastDirectory.empty()) return lastDirectory;
+    const std::string documents = DocumentsFolder();
+    return documents.empty() ? std::string() : documents + "/Melvor2/DICOM";
+}
+
+int SelectionSizeOrDefault(std::optional<int> stored) {
+    return stored && *stored >= 100 ? *stored : 800;
 }
 
 } // namespace tarvicon

@@ -15,14 +15,6 @@ namespace tarvicon {
 
 namespace {
 
-std::string DocumentsFolder() {
-    namespace fs = std::filesystem;
-    if (const char* documents = std::getenv("XDG_DOCUMENTS_DIR"); documents && *documents)
-        return fs::path(documents).string();
-    if (const char* home = std::getenv("HOME"); home && *home) return (fs::path(home) / "Documents").string();
-    return {};
-}
-
 // Read as a decimal integer, or −1.
 int DecimalOrMinusOne(const std::string& text) {
     if (text.empty()) return -1;
