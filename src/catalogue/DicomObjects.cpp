@@ -330,11 +330,6 @@ void TDicomSingleImage::LoadFromString(std::string&& bytes) {
     readComplete_ = true;
 }
 
-void TDicomSingleImage::LoadFromString(std::string&& bytes, TReadContext& context) {
-    FileForReading().LoadFromString(std::move(bytes), context);
-    readComplete_ = true;
-}
-
 void TDicomSingleImage::BuildCube() {
     if (!file_) return;
     TPixelCube& cube = Cube();
