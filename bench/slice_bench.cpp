@@ -63,14 +63,14 @@ const std::array<std::uint32_t, 65536>& Table() {
     return *table;
 }
 
-void Render(benchmark::State& state, const char* path, std::uint8_t mode, std::int32_t thickness,
+void Render(benchmark::State& state, const char* path, TRenderMode mode, std::int32_t thickness,
             std::int32_t angle) {
     TPixelCube& cube = Cube();
     TSliceCache cache;
     TBitmap32 picture;
     for (auto _ : state) {
         cache.Clear(); // never served from the cache
-        cube.RenderSlice(kCentre, path, picture, mode, Table(), thickness, angle, 0, 0, cache);
+        cube.RenderSlice({kCentre, path, mode, Table(), thickness, angle}, picture, cache);
         benchmark::DoNotOptimize(picture.Bits());
     }
     if (cache.Count() != std::size_t(picture.Width()) * std::size_t(picture.Height()))
@@ -78,23 +78,23 @@ void Render(benchmark::State& state, const char* path, std::uint8_t mode, std::i
 }
 
 void BM_ThinSlice(benchmark::State& state, const char* path) {
-    Render(state, path, 0, 1, 0);
+    Render(state, path, TRenderMode::Average, 1, 0);
 }
 void BM_MaxSlab32(benchmark::State& state, const char* path) {
-    Render(state, path, 1, 32, 0);
+    Render(state, path, TRenderMode::Maximum, 32, 0);
 }
 void BM_FullMax(benchmark::State& state, const char* path) {
-    Render(state, path, 1, 0, 0);
+    Render(state, path, TRenderMode::Maximum, 0, 0);
 }
 void BM_ObliqueMean9(benchmark::State& state) {
-    Render(state, "RBF", 0, 9, 30);
+    Render(state, "RBF", TRenderMode::Average, 9, 30);
 }
 
 void BM_Remap(benchmark::State& state) {
     TPixelCube& cube = Cube();
     TSliceCache cache;
     TBitmap32 picture;
-    cube.RenderSlice(kCentre, "RBF", picture, 1, Table(), 0, 0, 0, 0, cache);
+    cube.RenderSlice({kCentre, "RBF", TRenderMode::Maximum, Table(), 0}, picture, cache);
     for (auto _ : state) {
         cache.Apply(Table(), picture.Bits(), cache.Count());
         benchmark::DoNotOptimize(picture.Bits());

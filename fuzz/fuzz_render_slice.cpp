@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < 3; ++i) path += kLetters[std::size_t(input.Pick(6))];
     const int angle = input.Range(-180, 180);
     const int thickness = input.Pick(7);
-    const auto mode = std::uint8_t(input.Pick(2));
+    const auto mode = input.Pick(2) == 0 ? TRenderMode::Average : TRenderMode::Maximum;
     const std::uint16_t threshold = input.Word();
     const int depthWeight = input.Range(0, 1000);
     TCubePoint position;
@@ -60,11 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TBitmap32 target;
         TSliceCache cache;
         const TLookupTable table(Table().data(), 65536);
-        cube.RenderSlice(position, path, target, mode, table, thickness, angle, depthWeight, threshold,
-                         cache);
+        const TSliceRequest request{position, path, mode, table, thickness, angle, depthWeight, threshold};
+        cube.RenderSlice(request, target, cache);
         // Once more on the warm cache, as a repaint does.
-        cube.RenderSlice(position, path, target, mode, table, thickness, angle, depthWeight, threshold,
-                         cache);
+        cube.RenderSlice(request, target, cache);
     } catch (const std::exception&) {
     }
     return 0;

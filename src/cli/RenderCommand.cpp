@@ -171,8 +171,9 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
     TSliceCache cache;
     const auto renderOnce = [&] {
         cache.Clear();
-        cube.RenderSlice(position, path, picture, request.Mode, table, request.Thickness, angle, depthWeight,
-                         request.Threshold, cache);
+        cube.RenderSlice({position, path, request.Mode, table, request.Thickness, angle, depthWeight,
+                          request.Threshold},
+                         picture, cache);
     };
     renderOnce();
     if (options.repeat > 0) {

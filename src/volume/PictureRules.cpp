@@ -10,7 +10,7 @@ TPictureRequest ChoosePictureRequest(const TPictureInputs& in) {
     request.Thickness = in.Thickness;
     if (in.MipAllowed) {
         if (in.MipDetail) {
-            request.Mode = 1;
+            request.Mode = TRenderMode::Maximum;
             if (in.Depth <= budget) {
                 if (request.Thickness == 1) request.Thickness = 0; // a full projection
             } else if (request.Thickness >= budget || request.Thickness == 1) {
@@ -18,7 +18,7 @@ TPictureRequest ChoosePictureRequest(const TPictureInputs& in) {
             }
         }
     } else if (in.MipNavi) {
-        request.Mode = 1;
+        request.Mode = TRenderMode::Maximum;
         request.Thickness = in.Depth <= budget ? 0 : budget;
     }
     return request;

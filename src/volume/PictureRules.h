@@ -3,6 +3,8 @@
 // threshold from the phase split, maximum or average mode from the object's projection flags,
 // and the slab thickness within the budget of 8388608 samples per picture.
 
+#include "volume/Slices.h"
+
 #include <cstdint>
 
 namespace tarvicon {
@@ -20,12 +22,14 @@ struct TPictureInputs {
     std::uint16_t PhaseSplit = 0;   // the mapping's raw phase split
 };
 
+// The parts of a slice request the rules decide.
 struct TPictureRequest {
-    std::uint8_t Mode = 0; // 0 average, 1 maximum
+    TRenderMode Mode = TRenderMode::Average;
     std::int32_t Thickness = 1;
     std::uint16_t Threshold = 65535;
 };
 
+// The request for one picture of a view with these settings.
 TPictureRequest ChoosePictureRequest(const TPictureInputs& in);
 
 } // namespace tarvicon

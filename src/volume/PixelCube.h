@@ -27,6 +27,7 @@ struct TCubePoint {
 
 class TBitmap32;
 class TSliceCache;
+struct TSliceRequest;
 
 using THistogram = std::array<std::uint32_t, 65536>;
 
@@ -123,12 +124,11 @@ public:
     void SaveToFile(const std::string& path);
     void LoadFromFile(const std::string& path);
 
-    // Cuts the picture seen along path at position into target (resized to the path's first
-    // two extents; true when it was) through the colour table. Mode 0 averages, 1 takes maxima
-    // over the slab of the given thickness (0: the whole cube), turned by angle degrees.
-    bool RenderSlice(const TCubePoint& position, const std::string& path, TBitmap32& target,
-                     std::uint8_t mode, TLookupTable table, std::int32_t thickness, std::int32_t angle,
-                     std::int32_t depthWeight, std::uint16_t threshold, TSliceCache& cache);
+    // Cuts the requested picture into target (resized to the path's first two extents; true
+    // when it was) through the request's colour table. A whole-cube projection like the last
+    // one is served from the cache. "bad view path" reaches the caller; later errors only
+    // leave the picture blank and the cache empty.
+    bool RenderSlice(const TSliceRequest& request, TBitmap32& target, TSliceCache& cache);
 
 private:
     void SetExtent(std::uint32_t& field, std::uint32_t value);

@@ -120,7 +120,7 @@ std::uint16_t Clamp16(std::int64_t value) {
 // ---- the result value r of one pixel, straight over its offset lists (any geometry) ----
 
 struct TRayRules {
-    std::uint8_t Mode = 0;
+    TRenderMode Mode = TRenderMode::Average;
     std::int64_t DepthWeight = 0;
     std::uint16_t Threshold = 0;
 };
@@ -142,7 +142,7 @@ std::pair<std::int32_t, std::int64_t> RayMaximum(const std::uint16_t* centre,
 
 std::uint16_t PixelValue(const std::uint16_t* centre, std::span<const std::int64_t> far,
                          std::span<const std::int64_t> near, const TRayRules& rules) {
-    if (rules.Mode == 1) {
+    if (rules.Mode == TRenderMode::Maximum) {
         std::int64_t best = *centre, d = 0;
         if (const auto [m, p] = RayMaximum(centre, far); m > best) {
             best = m;
@@ -313,8 +313,8 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
         }
         return;
     }
-    const bool weighted = rules.Mode == 1 && rules.DepthWeight != 0;
-    const bool plainMaximum = rules.Mode == 1 && !weighted;
+    const bool weighted = rules.Mode == TRenderMode::Maximum && rules.DepthWeight != 0;
+    const bool plainMaximum = rules.Mode == TRenderMode::Maximum && !weighted;
     std::int64_t spread = 0;
     for (const TSlabEntry& e : entries) spread = std::max(spread, std::abs(e.Offset));
     // Neighbouring lines close together in memory are cut a block at a time, so every slab
@@ -325,7 +325,8 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
     const std::size_t size = std::size_t(block * n);
     std::vector<std::int16_t> farMax(size), nearMax(weighted ? size : 0), farAt(weighted ? size : 0),
         nearAt(weighted ? size : 0);
-    std::vector<std::uint32_t> sum(rules.Mode == 0 ? size : 0), count(rules.Mode == 0 ? size : 0);
+    std::vector<std::uint32_t> sum(rules.Mode == TRenderMode::Average ? size : 0),
+        count(rules.Mode == TRenderMode::Average ? size : 0);
     for (std::int64_t o0 = first; o0 < last; o0 += block) {
         const std::int64_t o1 = std::min(last, o0 + block);
         std::fill(farMax.begin(), farMax.end(), 0);
@@ -348,7 +349,7 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
                 for (std::int64_t o = o0; o < o1; ++o) {
                     const std::uint16_t* src = lines.Store + lines.Start[std::size_t(o)] + e.Offset;
                     const std::size_t at = std::size_t((o - o0) * n);
-                    if (rules.Mode == 0)
+                    if (rules.Mode == TRenderMode::Average)
                         SumLine(&sum[at], &count[at], src, n, rules.Threshold, e.Times);
                     else if (e.Far)
                         MaxLineAt(&farMax[at], &farAt[at], src, n, std::int16_t(e.Position));
@@ -359,7 +360,7 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
         for (std::int64_t o = o0; o < o1; ++o) {
             const std::uint16_t* centre = lines.Store + lines.Start[std::size_t(o)];
             const std::size_t at = std::size_t((o - o0) * n);
-            if (rules.Mode == 0) {
+            if (rules.Mode == TRenderMode::Average) {
                 // Sums stay below 2^32 and counts below 2^16, so the double quotient is exact
                 // enough that truncating it gives the integer quotient.
                 for (std::int64_t m = 0; m < n; ++m)
@@ -549,16 +550,18 @@ void TSlice::BuildTables(std::int32_t thickness, std::int32_t angle) {
     }
 }
 
-void TSlice::Extract(std::span<std::uint32_t> target, std::int64_t targetSize, std::uint8_t mode,
-                     TLookupTable table, std::int32_t thickness, std::int32_t angle, std::int32_t depthWeight,
-                     std::uint16_t threshold, TSliceCache& cache) {
+void TSlice::Extract(std::span<std::uint32_t> target, std::int64_t targetSize, const TSliceRequest& request,
+                     TSliceCache& cache) {
+    path_ = request.Path;
+    position_ = request.Position;
+    const std::int32_t thickness = request.Thickness, angle = request.Angle;
     const std::int64_t p = cube_ ? cube_->PixelSize() : 0;
     // Only whole-cube projections are served from the cache. A target too small for the cached
     // picture is never written past its end.
     if (p == 2 && 2 * std::int64_t(cache.Count()) == targetSize && thickness == 0 &&
         cache.ThicknessKey == 0 && cache.Cube == cube_ && cache.AngleKey == angle && cache.Path == path_ &&
         target.size() >= cache.Count()) {
-        cache.Apply(table, target.data(), cache.Count());
+        cache.Apply(request.Table, target.data(), cache.Count());
         return;
     }
     cache.Clear();
@@ -589,7 +592,8 @@ void TSlice::Extract(std::span<std::uint32_t> target, std::int64_t targetSize, s
         }
         if (p == 2) {
             cache.Allocate(std::size_t(pixels));
-            Walk16(cache.Values(), mode, depthWeight, threshold, table, target.data());
+            Walk16(cache.Values(), request.Mode, request.DepthWeight, request.Threshold, request.Table,
+                   target.data());
             cache.Cube = cube_;
             cache.AngleKey = angle;
             cache.Path = path_;
@@ -616,10 +620,11 @@ void TSlice::Walk32(std::uint32_t* target) const {
     }
 }
 
-void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depthWeight,
+void TSlice::Walk16(std::uint16_t* values, TRenderMode mode, std::int32_t depthWeight,
                     std::uint16_t threshold, TLookupTable table, std::uint32_t* target) const {
     const auto* store = reinterpret_cast<const std::uint16_t*>(cube_->Voxels());
-    const TRayRules rules{std::uint8_t(mode == 1 ? 1 : 0), depthWeight, threshold};
+    const TRayRules rules{mode == TRenderMode::Maximum ? TRenderMode::Maximum : TRenderMode::Average,
+                          depthWeight, threshold};
     const TPictureOut out{values, target, table};
     // Row addresses and steps in samples rather than bytes.
     std::vector<std::int64_t> rowAt(static_cast<std::size_t>(e2_));
@@ -656,11 +661,12 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
         const auto nearRay = std::span(near).first(std::size_t(c0.NearCount));
         std::vector<TSlabEntry> entries = SlabEntries(farRay, nearRay);
         // Sums and plain maxima do not care about the order: read the cube forwards.
-        if (rules.Mode == 0 || rules.DepthWeight == 0)
+        if (rules.Mode == TRenderMode::Average || rules.DepthWeight == 0)
             std::sort(entries.begin(), entries.end(),
                       [](const TSlabEntry& a, const TSlabEntry& b) { return a.Offset < b.Offset; });
         const std::int64_t samples = std::int64_t(farRay.size() + nearRay.size());
-        const bool fits = rules.Mode == 0 ? samples < 65535 : (rules.DepthWeight == 0 || samples < 32768);
+        const bool fits = rules.Mode == TRenderMode::Average ? samples < 65535
+                                                             : (rules.DepthWeight == 0 || samples < 32768);
         const std::int64_t work = (jhi - jlo) * e2_ * (samples + 1);
         const std::int64_t first = rowAt[0] + c0.Start / 2;
         if (fits && (std::abs(columnStep) == 1 || std::abs(s2_) == 1)) {
@@ -703,7 +709,7 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
             return;
         }
         // Rays along memory: when every step moves one sample on, each ray is one run.
-        bool run = std::abs(s3_) == 1 && (rules.Mode == 0 || rules.DepthWeight == 0);
+        bool run = std::abs(s3_) == 1 && (rules.Mode == TRenderMode::Average || rules.DepthWeight == 0);
         std::int64_t low = 0, high = 0;
         for (const TSlabEntry& e : entries) {
             run = run && e.Times == 1 && e.Offset != 0;
@@ -715,11 +721,11 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
             ForRanges(e2_, work, [&](std::int64_t begin, std::int64_t end) {
                 const auto pixels = std::size_t(jhi - jlo);
                 std::vector<std::uint16_t> result(pixels);
-                std::vector<std::uint32_t> sums(rules.Mode == 0 ? pixels : 0),
-                    counts(rules.Mode == 0 ? pixels : 0);
+                std::vector<std::uint32_t> sums(rules.Mode == TRenderMode::Average ? pixels : 0),
+                    counts(rules.Mode == TRenderMode::Average ? pixels : 0);
                 for (std::int64_t i = begin; i < end; ++i) {
                     const std::uint16_t* line = store + rowAt[std::size_t(i)] + c0.Start / 2;
-                    if (rules.Mode == 1) {
+                    if (rules.Mode == TRenderMode::Maximum) {
                         RunMaxima(line + low, columnStep, jhi - jlo, high - low + 1, result.data());
                         for (std::size_t j = 0; j < pixels; ++j)
                             out.Put(i * e1_ + jlo + std::int64_t(j),
@@ -757,16 +763,11 @@ void TSlice::Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depth
     });
 }
 
-bool TPixelCube::RenderSlice(const TCubePoint& position, const std::string& path, TBitmap32& target,
-                             std::uint8_t mode, TLookupTable table, std::int32_t thickness,
-                             std::int32_t angle, std::int32_t depthWeight, std::uint16_t threshold,
-                             TSliceCache& cache) {
+bool TPixelCube::RenderSlice(const TSliceRequest& request, TBitmap32& target, TSliceCache& cache) {
     TSlice slice;
     slice.SetCube(this);
-    slice.SetPath(path);
-    slice.SetPosition(position);
-    const std::int32_t width = ExtentAlong(path, 0);
-    const std::int32_t height = ExtentAlong(path, 1);
+    const std::int32_t width = ExtentAlong(request.Path, 0);
+    const std::int32_t height = ExtentAlong(request.Path, 1);
     bool resized = false;
     if (target.Width() != width || target.Height() != height) {
         target.SetWidth(width);
@@ -776,8 +777,7 @@ bool TPixelCube::RenderSlice(const TCubePoint& position, const std::string& path
     const std::size_t pixels = std::size_t(target.Width()) * std::size_t(target.Height());
     std::int64_t size = 0;
     if (__builtin_mul_overflow(std::int64_t(pixelSize_) * width, std::int64_t(height), &size)) size = -1;
-    slice.Extract(std::span(target.Bits(), pixels), size, mode, table, thickness, angle, depthWeight,
-                  threshold, cache);
+    slice.Extract(std::span(target.Bits(), pixels), size, request, cache);
     return resized;
 }
 

@@ -14,6 +14,25 @@
 
 namespace tarvicon {
 
+// How the samples along a pixel's ray become its value.
+enum class TRenderMode : std::uint8_t {
+    Average = 0, // the average mode: the thick slab mean
+    Maximum = 1, // the maximum mode: the maximum intensity projection
+};
+
+// One picture to cut from a cube: where, seen along which view path, and how each pixel's ray
+// through the slab is reduced and coloured. The table has no default: every request names one.
+struct TSliceRequest {
+    TCubePoint Position{};                   // voxel indices; letters 1 and 3 give the pivot column and slice
+    std::string Path;                        // three letters: across the picture, down it, the slicing axis
+    TRenderMode Mode = TRenderMode::Average; // how a ray becomes one value
+    TLookupTable Table;                      // colours of the raw 16-bit results
+    std::int32_t Thickness = 1;              // samples in the slab; 0: rays through the whole cube
+    std::int32_t Angle = 0;                  // oblique turn in degrees about the axis of letter 2
+    std::int32_t DepthWeight = 0;            // maximum mode: added per ray step of the winning sample
+    std::uint16_t Threshold = 0;             // average mode: ray samples below it stay out of the mean
+};
+
 class TSliceCache {
 public:
     // Empties the cache: no values, all keys 0.
@@ -61,12 +80,12 @@ public:
     // The row and column tables and the ray steps for a slab of this thickness (0: the whole
     // cube) turned by angle degrees about the axis of letter 2. Raises "bad view path".
     void BuildTables(std::int32_t thickness, std::int32_t angle);
-    // Renders into target (one 32-bit pixel per picture pixel); targetSize is the size the
-    // caller claims in bytes, PixelSize × width × height. 16-bit results go through the cache.
-    // Errors after the cache test are dropped: the cache stays empty.
-    void Extract(std::span<std::uint32_t> target, std::int64_t targetSize, std::uint8_t mode,
-                 TLookupTable table, std::int32_t thickness, std::int32_t angle, std::int32_t depthWeight,
-                 std::uint16_t threshold, TSliceCache& cache);
+    // Renders the request's picture (its path and position replace those set before) into
+    // target, one 32-bit pixel per picture pixel; targetSize is the size the caller claims in
+    // bytes, PixelSize × width × height. 16-bit results go through the cache. Errors after the
+    // cache test are dropped: the cache stays empty.
+    void Extract(std::span<std::uint32_t> target, std::int64_t targetSize, const TSliceRequest& request,
+                 TSliceCache& cache);
 
     // The tables of the last BuildTables.
     std::int64_t SliceBase() const { return sliceBase_; }
@@ -86,7 +105,7 @@ private:
         std::int64_t Across = 0; // du, along letter 1
         std::int64_t Depth = 0;  // dv, along letter 3
     };
-    void Walk16(std::uint16_t* values, std::uint8_t mode, std::int32_t depthWeight, std::uint16_t threshold,
+    void Walk16(std::uint16_t* values, TRenderMode mode, std::int32_t depthWeight, std::uint16_t threshold,
                 TLookupTable table, std::uint32_t* target) const;
     void Walk32(std::uint32_t* target) const;
 

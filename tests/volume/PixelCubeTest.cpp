@@ -235,22 +235,29 @@ TEST(PixelCube, BadCuboidStreamsKeepTheCube) {
 }
 
 TEST(PictureRules, ModeThicknessAndThreshold) {
+    using enum TRenderMode;
     const struct {
         const char* what;
         TPictureInputs in;
         TPictureRequest out;
     } cases[] = {
-        {"plain slice", {512, 512, 100, 1, true, false, false, false, 0, 0}, {0, 1, 65535}},
-        {"phase split above the window", {512, 512, 100, 3, true, false, false, true, 400, 900}, {0, 3, 900}},
-        {"no phase", {512, 512, 100, 3, true, false, false, true, 400, 400}, {0, 3, 0}},
-        {"detail projection", {512, 512, 32, 1, true, true, false, false, 0, 0}, {1, 0, 65535}},
-        {"detail slab kept", {512, 512, 32, 9, true, true, false, false, 0, 0}, {1, 9, 65535}},
-        {"deep cube: budget 32", {512, 512, 100, 1, true, true, false, false, 0, 0}, {1, 32, 65535}},
-        {"deep cube: thick slab capped", {512, 512, 100, 50, true, true, false, false, 0, 0}, {1, 32, 65535}},
-        {"deep cube: thin slab kept", {512, 512, 100, 9, true, true, false, false, 0, 0}, {1, 9, 65535}},
-        {"navigation projection", {512, 512, 32, 5, false, true, true, false, 0, 0}, {1, 0, 65535}},
-        {"navigation deep", {512, 512, 100, 5, false, false, true, false, 0, 0}, {1, 32, 65535}},
-        {"navigation without flag", {512, 512, 100, 5, false, true, false, false, 0, 0}, {0, 5, 65535}},
+        {"plain slice", {512, 512, 100, 1, true, false, false, false, 0, 0}, {Average, 1, 65535}},
+        {"phase split above the window",
+         {512, 512, 100, 3, true, false, false, true, 400, 900},
+         {Average, 3, 900}},
+        {"no phase", {512, 512, 100, 3, true, false, false, true, 400, 400}, {Average, 3, 0}},
+        {"detail projection", {512, 512, 32, 1, true, true, false, false, 0, 0}, {Maximum, 0, 65535}},
+        {"detail slab kept", {512, 512, 32, 9, true, true, false, false, 0, 0}, {Maximum, 9, 65535}},
+        {"deep cube: budget 32", {512, 512, 100, 1, true, true, false, false, 0, 0}, {Maximum, 32, 65535}},
+        {"deep cube: thick slab capped",
+         {512, 512, 100, 50, true, true, false, false, 0, 0},
+         {Maximum, 32, 65535}},
+        {"deep cube: thin slab kept",
+         {512, 512, 100, 9, true, true, false, false, 0, 0},
+         {Maximum, 9, 65535}},
+        {"navigation projection", {512, 512, 32, 5, false, true, true, false, 0, 0}, {Maximum, 0, 65535}},
+        {"navigation deep", {512, 512, 100, 5, false, false, true, false, 0, 0}, {Maximum, 32, 65535}},
+        {"navigation without flag", {512, 512, 100, 5, false, true, false, false, 0, 0}, {Average, 5, 65535}},
     };
     for (const auto& c : cases) {
         const TPictureRequest r = ChoosePictureRequest(c.in);

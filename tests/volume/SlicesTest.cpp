@@ -20,6 +20,7 @@ namespace {
 
 using test::ErrorOf;
 using test::MakeCube;
+using enum TRenderMode;
 
 void Put(TPixelCube& cube, int x, int y, int z, std::uint16_t v) {
     std::uint8_t* at = cube.VoxelPtr(x, y, z);
@@ -47,7 +48,7 @@ std::unique_ptr<std::array<std::uint32_t, 65536>> Table(std::uint32_t tag = 0) {
 struct TRequest {
     std::string Path = "RBF";
     TCubePoint Position{};
-    std::uint8_t Mode = 0;
+    TRenderMode Mode = Average;
     std::int32_t Thickness = 1;
     std::int32_t Angle = 0;
     std::int32_t DepthWeight = 0;
@@ -58,8 +59,8 @@ struct TRequest {
 std::vector<std::uint32_t> Render(TPixelCube& cube, const TRequest& r, TSliceCache& cache, TBitmap32& picture,
                                   std::uint32_t tag = 0) {
     const auto table = Table(tag);
-    cube.RenderSlice(r.Position, r.Path, picture, r.Mode, *table, r.Thickness, r.Angle, r.DepthWeight,
-                     r.Threshold, cache);
+    cube.RenderSlice({r.Position, r.Path, r.Mode, *table, r.Thickness, r.Angle, r.DepthWeight, r.Threshold},
+                     picture, cache);
     return {picture.Bits(), picture.Bits() + picture.Width() * picture.Height()};
 }
 
@@ -95,13 +96,13 @@ TEST(SliceGeometry, PathsAndAngles) {
          [](int i, int j) { return 400 + 10 * (2 - i) + 3 - j; }},
         // S = 1024, C = 0: every column samples letter-1 coordinate c1 at slice c3 + (j − c1).
         {"angle 90 turns columns into depth",
-         {"RBF", {1, 0, 2}, 0, 1, 90},
+         {"RBF", {1, 0, 2}, Average, 1, 90},
          4,
          3,
          [](int i, int j) { return 2 + j - 1 >= 0 && 2 + j - 1 < 5 ? 100 * (2 + j - 1) + 10 * i + 1 : 0; }},
         // S = 0, C = −1024: the picture is mirrored about column c1; columns beyond the cube are 0.
         {"angle 180 mirrors about c1",
-         {"RBF", {1, 0, 2}, 0, 1, 180},
+         {"RBF", {1, 0, 2}, Average, 1, 180},
          4,
          3,
          [](int i, int j) { return 2 - j >= 0 ? 200 + 10 * i + (2 - j) : 0; }},
@@ -130,9 +131,9 @@ TEST(SliceGeometry, ResizeIsReported) {
     const auto table = Table();
     TSliceCache cache;
     TBitmap32 picture;
-    EXPECT_TRUE(cube.RenderSlice({}, "RBF", picture, 0, *table, 1, 0, 0, 0, cache));
-    EXPECT_FALSE(cube.RenderSlice({}, "RBF", picture, 0, *table, 1, 0, 0, 0, cache));
-    EXPECT_TRUE(cube.RenderSlice({}, "RFB", picture, 0, *table, 1, 0, 0, 0, cache));
+    EXPECT_TRUE(cube.RenderSlice({.Path = "RBF", .Table = *table}, picture, cache));
+    EXPECT_FALSE(cube.RenderSlice({.Path = "RBF", .Table = *table}, picture, cache));
+    EXPECT_TRUE(cube.RenderSlice({.Path = "RFB", .Table = *table}, picture, cache));
     EXPECT_EQ(picture.Width(), 4);
     EXPECT_EQ(picture.Height(), 5);
 }
@@ -143,35 +144,41 @@ TEST(SliceRays, AverageAndMaximumRules) {
     struct TCase {
         const char* Name;
         std::array<std::uint16_t, 9> Column;
-        std::uint8_t Mode;
+        TRenderMode Mode;
         std::int32_t Thickness, DepthWeight;
         std::uint16_t Threshold;
         std::uint32_t Expected;
     };
     const TCase cases[] = {
-        {"thickness 3 mean of three, truncated", {0, 0, 0, 10, 20, 31, 0, 0, 0}, 0, 3, 0, 0, 20},
-        {"threshold drops low ray samples only", {0, 0, 0, 10, 20, 31, 0, 0, 0}, 0, 3, 0, 15, 25},
-        {"threshold never drops the centre", {0, 0, 0, 10, 5, 31, 0, 0, 0}, 0, 3, 0, 15, 18},
-        {"threshold 65535 keeps the plain slice", {0, 0, 0, 10, 20, 31, 0, 0, 0}, 0, 9, 0, 65535, 20},
-        {"threshold 65535 takes samples of 65535", {0, 0, 0, 0, 1, 65535, 0, 0, 0}, 0, 9, 0, 65535, 32768},
-        {"thickness 0 averages the whole ray", {9, 9, 9, 9, 0, 9, 9, 9, 9}, 0, 0, 0, 0, 8},
-        {"far winner at position 3 with weight 10", {0, 0, 0, 0, 100, 0, 0, 0, 500}, 1, 9, 10, 0, 530},
-        {"near winner at position 3 with weight 10", {500, 0, 0, 0, 100, 0, 0, 0, 0}, 1, 9, 10, 0, 470},
-        {"centre largest keeps its value", {90, 0, 0, 0, 100, 0, 0, 0, 99}, 1, 9, 10, 0, 100},
-        {"far ties go to the farther sample", {0, 0, 0, 0, 100, 500, 0, 500, 0}, 1, 9, 10, 0, 520},
-        {"far beats an equal near sample", {0, 0, 0, 500, 100, 0, 500, 0, 0}, 1, 9, 10, 0, 510},
-        {"samples of 32768 and more never win", {0, 0, 0, 0, 100, 0, 40000, 0, 0}, 1, 9, 10, 0, 100},
-        {"a high centre beats every ray", {0, 0, 0, 0, 40000, 0, 32767, 0, 0}, 1, 0, 10, 0, 40000},
+        {"thickness 3 mean of three, truncated", {0, 0, 0, 10, 20, 31, 0, 0, 0}, Average, 3, 0, 0, 20},
+        {"threshold drops low ray samples only", {0, 0, 0, 10, 20, 31, 0, 0, 0}, Average, 3, 0, 15, 25},
+        {"threshold never drops the centre", {0, 0, 0, 10, 5, 31, 0, 0, 0}, Average, 3, 0, 15, 18},
+        {"threshold 65535 keeps the plain slice", {0, 0, 0, 10, 20, 31, 0, 0, 0}, Average, 9, 0, 65535, 20},
+        {"threshold 65535 takes samples of 65535",
+         {0, 0, 0, 0, 1, 65535, 0, 0, 0},
+         Average,
+         9,
+         0,
+         65535,
+         32768},
+        {"thickness 0 averages the whole ray", {9, 9, 9, 9, 0, 9, 9, 9, 9}, Average, 0, 0, 0, 8},
+        {"far winner at position 3 with weight 10", {0, 0, 0, 0, 100, 0, 0, 0, 500}, Maximum, 9, 10, 0, 530},
+        {"near winner at position 3 with weight 10", {500, 0, 0, 0, 100, 0, 0, 0, 0}, Maximum, 9, 10, 0, 470},
+        {"centre largest keeps its value", {90, 0, 0, 0, 100, 0, 0, 0, 99}, Maximum, 9, 10, 0, 100},
+        {"far ties go to the farther sample", {0, 0, 0, 0, 100, 500, 0, 500, 0}, Maximum, 9, 10, 0, 520},
+        {"far beats an equal near sample", {0, 0, 0, 500, 100, 0, 500, 0, 0}, Maximum, 9, 10, 0, 510},
+        {"samples of 32768 and more never win", {0, 0, 0, 0, 100, 0, 40000, 0, 0}, Maximum, 9, 10, 0, 100},
+        {"a high centre beats every ray", {0, 0, 0, 0, 40000, 0, 32767, 0, 0}, Maximum, 0, 10, 0, 40000},
         {"negative weight on a near winner clamps at 65535",
          {30000, 0, 0, 0, 100, 0, 0, 0, 0},
-         1,
+         Maximum,
          9,
          -20000,
          0,
          65535},
-        {"weighted result clamps at 65535", {0, 0, 0, 0, 100, 0, 0, 0, 30000}, 1, 9, 20000, 0, 65535},
-        {"weighted near result clamps at 0", {30000, 0, 0, 0, 100, 0, 0, 0, 0}, 1, 9, 20000, 0, 0},
-        {"thickness 0 is a full projection", {7, 3, 0, 0, 1, 2, 32767, 0, 4}, 1, 0, 0, 0, 32767},
+        {"weighted result clamps at 65535", {0, 0, 0, 0, 100, 0, 0, 0, 30000}, Maximum, 9, 20000, 0, 65535},
+        {"weighted near result clamps at 0", {30000, 0, 0, 0, 100, 0, 0, 0, 0}, Maximum, 9, 20000, 0, 0},
+        {"thickness 0 is a full projection", {7, 3, 0, 0, 1, 2, 32767, 0, 4}, Maximum, 0, 0, 0, 32767},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -186,7 +193,7 @@ TEST(SliceRays, SlabEndsCountOnlyTheirNeighbour) {
     TPixelCube cube = NamedCube(2, 2, 4);
     for (const int z : {0, 3}) {
         SCOPED_TRACE(z);
-        const auto pixels = Render(cube, {"RBF", {0, 0, z}, 0, 3});
+        const auto pixels = Render(cube, {"RBF", {0, 0, z}, Average, 3});
         const int other = z == 0 ? 1 : 2;
         for (int i = 0; i < 2; ++i)
             for (int j = 0; j < 2; ++j)
@@ -201,7 +208,7 @@ TEST(SliceCache, ServesOnlyWholeCubeProjections) {
     TPixelCube cube = NamedCube(3, 2, 4);
     TSliceCache cache;
     TBitmap32 picture;
-    const TRequest projection{"RBF", {0, 0, 1}, 1, 0};
+    const TRequest projection{"RBF", {0, 0, 1}, Maximum, 0};
     Render(cube, projection, cache, picture);
     ASSERT_EQ(cache.Count(), 6u);
     EXPECT_EQ(cache.Values()[4], 311);
@@ -218,9 +225,9 @@ TEST(SliceCache, ServesOnlyWholeCubeProjections) {
         TRequest Request;
     };
     const TCase afresh[] = {
-        {"thickness 2", {"RBF", {0, 0, 1}, 1, 2}},
-        {"another angle", {"RBF", {0, 0, 1}, 1, 0, 1}},
-        {"another path text", {"rbf", {0, 0, 1}, 1, 0}},
+        {"thickness 2", {"RBF", {0, 0, 1}, Maximum, 2}},
+        {"another angle", {"RBF", {0, 0, 1}, Maximum, 0, 1}},
+        {"another path text", {"rbf", {0, 0, 1}, Maximum, 0}},
     };
     for (const TCase& c : afresh) {
         SCOPED_TRACE(c.Name);
@@ -265,10 +272,10 @@ TEST(SliceKinds, ColourCubesCopyAndByteCubesDrawNothing) {
             }
     TSliceCache cache;
     TBitmap32 picture;
-    auto pixels = Render(colour, {"RBF", {0, 0, 1}, 1, 5, 0, 10}, cache, picture);
+    auto pixels = Render(colour, {"RBF", {0, 0, 1}, Maximum, 5, 0, 10}, cache, picture);
     EXPECT_EQ(pixels, (std::vector<std::uint32_t>{0xFF010000, 0xFF010001, 0xFF010100, 0xFF010101}));
     EXPECT_EQ(cache.Count(), 0u);
-    pixels = Render(colour, {"RBF", {0, 0, 1}, 0, 1, 180}, cache, picture);
+    pixels = Render(colour, {"RBF", {0, 0, 1}, Average, 1, 180}, cache, picture);
     EXPECT_EQ(pixels, (std::vector<std::uint32_t>{0xFF010000, 0, 0xFF010100, 0}));
 
     TPixelCube bytes = MakeCube(2, 2, 2, 1);
@@ -285,7 +292,7 @@ TEST(SliceErrors, BadPathsAndSizes) {
     TBitmap32 picture;
     for (const char* path : {"RXF", "RB", ""}) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(ErrorOf([&] { cube.RenderSlice({}, path, picture, 0, *table, 1, 0, 0, 0, cache); }),
+        EXPECT_EQ(ErrorOf([&] { cube.RenderSlice({.Path = path, .Table = *table}, picture, cache); }),
                   "bad view path");
     }
     // One axis named twice: no picture, no crash, nothing cached.
@@ -294,7 +301,7 @@ TEST(SliceErrors, BadPathsAndSizes) {
         for (const std::int32_t thickness : {0, 1, 3})
             for (const std::int32_t angle : {0, 30, 90}) {
                 picture.SetSize(0, 0);
-                cube.RenderSlice({1, 1, 1}, path, picture, 1, *table, thickness, angle, 0, 0, cache);
+                cube.RenderSlice({{1, 1, 1}, path, Maximum, *table, thickness, angle}, picture, cache);
                 EXPECT_EQ(cache.Count(), 0u);
                 EXPECT_TRUE(std::all_of(picture.Bits(), picture.Bits() + picture.Width() * picture.Height(),
                                         [](std::uint32_t v) { return v == 0; }));
@@ -303,16 +310,16 @@ TEST(SliceErrors, BadPathsAndSizes) {
     // Extract refuses a size that does not match, and memory too small for the picture.
     TSlice slice;
     slice.SetCube(&cube);
-    slice.SetPath("RBF");
     std::vector<std::uint32_t> target(6, 9);
     for (const auto& [pixels, size] :
          {std::pair{6, 11}, std::pair{6, 24}, std::pair{2, 12}, std::pair{6, -12}}) {
         std::fill(target.begin(), target.end(), 9u);
-        slice.Extract(std::span(target).first(std::size_t(pixels)), size, 0, *table, 1, 0, 0, 0, cache);
+        slice.Extract(std::span(target).first(std::size_t(pixels)), size, {.Path = "RBF", .Table = *table},
+                      cache);
         EXPECT_EQ(cache.Count(), 0u);
         EXPECT_EQ(target, std::vector<std::uint32_t>(6, 9));
     }
-    slice.Extract(std::span(target), 12, 0, *table, 1, 0, 0, 0, cache);
+    slice.Extract(std::span(target), 12, {.Path = "RBF", .Table = *table}, cache);
     EXPECT_EQ(target[5], 12u);
 }
 
@@ -320,7 +327,7 @@ TEST(SliceErrors, BadPathsAndSizes) {
 TEST(SliceRays, LargeSpacingsDoNotOverflow) {
     TPixelCube cube = NamedCube(3, 1, 5);
     cube.SetMetrics({2'000'000'000, 1000, 2'000'000'000});
-    const auto pixels = Render(cube, {"RBF", {1, 0, 2}, 0, 3, 10});
+    const auto pixels = Render(cube, {"RBF", {1, 0, 2}, Average, 3, 10});
     // S = 178, C = 1008: u = 0, 0, 1 and v = ((j − 1) × 178 × m) div (m × 1024) = 0; the ray
     // steps du = ∓178 div 1024 = 0, dv = ±(1008 × m) div (m × 1024) = 0 land on the centre again.
     EXPECT_EQ(pixels, (std::vector<std::uint32_t>{201, 201, 202}));
@@ -392,7 +399,7 @@ std::uint16_t ReferencePixel(TPixelCube& cube, const TRequest& r, std::int64_t i
     };
     const std::uint16_t centre = voxel(c1 + u, c3 + v);
     const std::vector<std::uint16_t> far = ray(farLength, 1), near = ray(nearLength, -1);
-    if (r.Mode == 0) {
+    if (r.Mode == Average) {
         std::uint64_t sum = centre, n = 1;
         for (const auto* list : {&far, &near})
             for (const std::uint16_t s : *list)
@@ -437,7 +444,7 @@ TEST(SliceProperty, RawValuesMatchThePerRayRule) {
         if (pick(0, 3) > 0)
             r.Position = {pick(0, int(cube.Width()) - 1), pick(0, int(cube.Height()) - 1),
                           pick(0, int(cube.Depth()) - 1)};
-        r.Mode = std::uint8_t(pick(0, 1));
+        r.Mode = pick(0, 1) == 0 ? Average : Maximum;
         r.Thickness = pick(0, 5);
         r.Angle = pick(0, 2) == 0 ? 180 * pick(-1, 1) : pick(-180, 180);
         r.DepthWeight = pick(0, 1) == 0 ? 0 : pick(-3000, 3000);
@@ -478,11 +485,11 @@ TEST(SliceProperty, LargePicturesMatchThePerRayRule) {
                     std::uint16_t(random() % 3 == 0 ? random() : random() % 40));
     cube.SetMetrics({1000, 1000, 1000});
     const TRequest requests[] = {
-        {"RBF", {30, 20, 25}, 1, 0, 0, 0, 0},      {"RBF", {30, 20, 25}, 1, 0, 0, 7, 0},
-        {"RFT", {30, 20, 25}, 0, 9, 0, 0, 20},     {"BFR", {30, 20, 25}, 1, 0, 0, 0, 0},
-        {"BFR", {30, 20, 25}, 0, 5, 180, 0, 10},   {"FRB", {30, 20, 25}, 1, 32, 0, -5, 0},
-        {"LTN", {30, 20, 25}, 0, 0, -180, 0, 100}, {"RBF", {30, 20, 25}, 0, 9, 30, 0, 0},
-        {"TRN", {30, 20, 25}, 1, 0, 0, 0, 0},
+        {"RBF", {30, 20, 25}, Maximum, 0, 0, 0, 0},      {"RBF", {30, 20, 25}, Maximum, 0, 0, 7, 0},
+        {"RFT", {30, 20, 25}, Average, 9, 0, 0, 20},     {"BFR", {30, 20, 25}, Maximum, 0, 0, 0, 0},
+        {"BFR", {30, 20, 25}, Average, 5, 180, 0, 10},   {"FRB", {30, 20, 25}, Maximum, 32, 0, -5, 0},
+        {"LTN", {30, 20, 25}, Average, 0, -180, 0, 100}, {"RBF", {30, 20, 25}, Average, 9, 30, 0, 0},
+        {"TRN", {30, 20, 25}, Maximum, 0, 0, 0, 0},
     };
     for (const TRequest& r : requests) {
         SCOPED_TRACE(r.Path + " thickness " + std::to_string(r.Thickness) + " angle " +
@@ -500,8 +507,8 @@ TEST(SliceProperty, LargePicturesMatchThePerRayRule) {
     // Anisotropic spacings: several ray steps land in one slice, or skip slices.
     for (const TCubePoint metrics : {TCubePoint{500, 500, 1600}, TCubePoint{2000, 2000, 700}}) {
         cube.SetMetrics(metrics);
-        for (const std::uint8_t mode : {0, 1}) {
-            const TRequest r{"RBF", {30, 20, 25}, mode, 6, 0, mode == 1 ? 3 : 0, 15};
+        for (const TRenderMode mode : {Average, Maximum}) {
+            const TRequest r{"RBF", {30, 20, 25}, mode, 6, 0, mode == Maximum ? 3 : 0, 15};
             TSliceCache cache;
             TBitmap32 picture;
             Render(cube, r, cache, picture);
