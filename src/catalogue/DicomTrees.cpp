@@ -3,12 +3,12 @@
 #include "config/XmlDocs.h"
 #include "util/Errors.h"
 #include "util/Host.h"
+#include "util/NumberTexts.h"
 #include "util/Progress.h"
 #include "util/Strings.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -62,15 +62,31 @@ void ListFolder(const fs::path& folder, std::vector<fs::path>& files) {
 }
 
 const TTreeNode* FirstWithObject(const TTreeNode& node) {
-    if (node.Object) return &node;
-    return node.Children.empty() ? nullptr : FirstWithObject(*node.Children.front());
+    if (node.Object()) return &node;
+    return node.Children().empty() ? nullptr : FirstWithObject(*node.Children().front());
 }
 
-void CollectOrder(TTreeNode& node, std::vector<TTreeNode*>& order) {
-    for (auto& child : node.Children) {
+void CollectOrder(const TTreeNode& node, std::vector<const TTreeNode*>& order) {
+    for (const auto& child : node.Children()) {
         order.push_back(child.get());
         CollectOrder(*child, order);
     }
+}
+
+const TDicomSingleImage* SingleImage(const TTreeNode& node) {
+    return dynamic_cast<const TDicomSingleImage*>(node.Object());
+}
+
+// Every child is a single image read completely, all of one width, height and pixel format.
+bool SameFormat(const std::vector<std::unique_ptr<TTreeNode>>& children) {
+    const TDicomSingleImage* first = SingleImage(*children.front());
+    if (!first || !first->HasPixelFormat()) return false;
+    return std::all_of(children.begin(), children.end(), [first](const auto& child) {
+        const TDicomSingleImage* image = SingleImage(*child);
+        return image && image->HasPixelFormat() && image->File()->Width() == first->File()->Width() &&
+               image->File()->Height() == first->File()->Height() &&
+               image->File()->PixelFormat() == first->File()->PixelFormat();
+    });
 }
 
 } // namespace
@@ -89,7 +105,7 @@ std::array<std::int8_t, 125> SeriesFilterKernel() {
 
 int TTreeNode::Level() const {
     int level = 0;
-    for (const TTreeNode* p = Parent; p && p->Parent; p = p->Parent) ++level;
+    for (const TTreeNode* p = parent_; p && p->parent_; p = p->parent_) ++level;
     return level;
 }
 
@@ -107,6 +123,7 @@ std::string LevelKey(const TDicomObject& object, const std::string& keyNames) {
 
 TDicomTree::TDicomTree() : cache_(std::make_unique<TFlatCache>()) {}
 
+// No listener is told anything here: the owner that destroys the tree is going away itself.
 TDicomTree::~TDicomTree() {
     DropPending();
     readers_.reset();
@@ -115,8 +132,46 @@ TDicomTree::~TDicomTree() {
     selected_ = nullptr;
 }
 
-void TDicomTree::Trace(const std::string& text) const {
-    if (OnTrace) OnTrace(text);
+void TDicomTree::AddListener(ITreeListener& listener) {
+    if (std::find(listeners_.begin(), listeners_.end(), &listener) == listeners_.end())
+        listeners_.push_back(&listener);
+}
+
+void TDicomTree::RemoveListener(ITreeListener& listener) {
+    std::erase(listeners_, &listener);
+}
+
+template <typename Event>
+void TDicomTree::Tell(Event&& event) {
+    // A handler may add or remove listeners; one removed on the way is not told any more.
+    const std::vector<ITreeListener*> listeners = listeners_;
+    for (ITreeListener* listener : listeners)
+        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) event(*listener);
+}
+
+void TDicomTree::Trace(const std::string& text) {
+    Tell([&](ITreeListener& l) { l.TreeTrace(*this, text); });
+}
+
+void TDicomTree::BeginStructure() {
+    if (structureDepth_++ == 0) Tell([&](ITreeListener& l) { l.StructureChanging(*this); });
+}
+
+void TDicomTree::EndStructure() {
+    if (structureDepth_ > 0 && --structureDepth_ == 0)
+        Tell([&](ITreeListener& l) { l.StructureChanged(*this); });
+}
+
+template <typename Work>
+void TDicomTree::ChangingStructure(Work&& work) {
+    BeginStructure();
+    try {
+        work();
+    } catch (...) {
+        EndStructure();
+        throw;
+    }
+    EndStructure();
 }
 
 void TDicomTree::AddFolder(const std::string& folder) {
@@ -146,87 +201,106 @@ void TDicomTree::LoadIndex(const std::string& prefix, const std::string& key, co
     }
 }
 
+void TDicomTree::DestroyObject(std::unique_ptr<TDicomObject>& object) {
+    if (!object) return;
+    Tell([&](ITreeListener& l) { l.ObjectDestroying(*this, *object); });
+    if (overlay_ == object.get()) overlay_ = nullptr;
+    filedThisRun_.erase(object.get());
+    object.reset();
+}
+
+void TDicomTree::ReleaseNodes(TTreeNode& node) {
+    for (auto& child : node.children_) ReleaseNodes(*child);
+    DestroyObject(node.object_);
+    if (selected_ == &node) selected_ = nullptr;
+}
+
 void TDicomTree::Clear() {
     overlay_ = nullptr;
     if (selected_) SelectNode(nullptr);
-    root_.Children.clear();
+    ChangingStructure([&] {
+        ReleaseNodes(root_);
+        root_.children_.clear();
+    });
 }
 
 TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                                  const std::string& caption) {
     const std::string wanted = NormalKey(key);
-    for (auto& child : parent.Children) {
-        if (child->KeyCache.empty()) {
+    for (auto& child : parent.children_) {
+        if (child->keyCache_.empty()) {
             const TTreeNode* holder = FirstWithObject(*child);
             if (!holder) continue;
-            child->KeyCache = "=" + NormalKey(LevelKey(*holder->Object, keyNames));
+            child->keyCache_ = "=" + NormalKey(LevelKey(*holder->Object(), keyNames));
         }
-        if (std::string_view(child->KeyCache).substr(1) == wanted) return *child;
+        if (std::string_view(child->keyCache_).substr(1) == wanted) return *child;
     }
     auto node = std::make_unique<TTreeNode>();
-    node->KeyCache = "=" + wanted;
-    node->Caption = caption;
-    node->Parent = &parent;
-    node->ImageIndex = parent.Parent ? parent.Level() + 3 : 2;
-    parent.Children.push_back(std::move(node));
-    return *parent.Children.back();
+    node->keyCache_ = "=" + wanted;
+    node->caption_ = caption;
+    node->parent_ = &parent;
+    node->picture_ = TNodePicture(parent.parent_ ? parent.Level() + 3 : 2);
+    parent.children_.push_back(std::move(node));
+    return *parent.children_.back();
 }
 
 std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
                                    const std::optional<std::string>& readFailure) {
     Trace("Loading ");
-    const bool failed = readFailure.has_value();
-    const std::string failure = readFailure.value_or("");
-    TTreeNode* imageNode = nullptr;
     std::string pathText;
-    try {
-        const TDicomObject& o = *object;
-        TTreeNode& patient = FindOrAdd(root_, kPatientKey, LevelKey(o, kPatientKey),
-                                       o.GetValue("Patient name") + " " + o.GetValue(kPatientKey));
-        patient.Expanded = true;
-        TTreeNode& study = FindOrAdd(patient, kStudyKey, LevelKey(o, kStudyKey), StudyCaption(o));
-        study.Expanded = true;
-        object->SetDescription(o.GetValue("0008.103E"));
-        TTreeNode& series = FindOrAdd(study, kSeriesKey, LevelKey(o, kSeriesKey),
-                                      o.Description() + " (" + o.GetValue("Modality") + ")");
-        TTreeNode& image = FindOrAdd(series, kImageKey, LevelKey(o, kImageKey), ImageCaption(o));
-        if (image.Object.get() == overlay_)
-            overlay_ = nullptr; // a later file with the same number replaces it
-        image.Object = std::move(object);
-        imageNode = &image;
-        pathText = std::string(
-            Trim(patient.Caption + " / " + study.Caption + " / " + series.Caption + " / " + image.Caption));
-    } catch (const std::exception&) {
-        if (!failed) throw;
-    }
-    if (failed) {
+    ChangingStructure([&] {
+        const bool failed = readFailure.has_value();
+        TTreeNode* imageNode = nullptr;
+        try {
+            const TDicomObject& o = *object;
+            TTreeNode& patient = FindOrAdd(root_, kPatientKey, LevelKey(o, kPatientKey),
+                                           o.GetValue("Patient name") + " " + o.GetValue(kPatientKey));
+            patient.expanded_ = true;
+            TTreeNode& study = FindOrAdd(patient, kStudyKey, LevelKey(o, kStudyKey), StudyCaption(o));
+            study.expanded_ = true;
+            object->SetDescription(o.GetValue("0008.103E"));
+            TTreeNode& series = FindOrAdd(study, kSeriesKey, LevelKey(o, kSeriesKey),
+                                          o.Description() + " (" + o.GetValue("Modality") + ")");
+            TTreeNode& image = FindOrAdd(series, kImageKey, LevelKey(o, kImageKey), ImageCaption(o));
+            DestroyObject(image.object_); // a later file with the same number replaces it
+            image.object_ = std::move(object);
+            filedThisRun_.insert(image.object_.get());
+            imageNode = &image;
+            pathText = std::string(Trim(patient.caption_ + " / " + study.caption_ + " / " + series.caption_ +
+                                        " / " + image.caption_));
+        } catch (const std::exception&) {
+            if (!failed) throw;
+        }
+        if (!failed) return;
         if (!imageNode) {
             auto node = std::make_unique<TTreeNode>();
-            node->Caption = pathText;
-            node->ImageIndex = kErrorPicture;
-            node->Parent = &root_;
-            node->Object = std::move(object);
-            root_.Children.push_back(std::move(node));
-            imageNode = root_.Children.back().get();
+            node->caption_ = pathText;
+            node->picture_ = TNodePicture::Error;
+            node->parent_ = &root_;
+            node->object_ = std::move(object);
+            filedThisRun_.insert(node->object_.get());
+            root_.children_.push_back(std::move(node));
+            imageNode = root_.children_.back().get();
         }
-        imageNode->Caption = std::string(Trim(imageNode->Caption + " Error: " + failure));
-        RaiseError(failure);
-    }
+        imageNode->caption_ = std::string(Trim(imageNode->caption_ + " Error: " + *readFailure));
+    });
+    if (readFailure) RaiseError(*readFailure);
     return pathText;
 }
 
 void TDicomTree::StopRun(bool clearTree, const std::string& lastFailure) {
     DropPending();
     cache_->Clear();
+    filedThisRun_.clear();
     loading_ = false;
     EndProgress();
     if (clearTree) Clear();
     if (!lastFailure.empty()) {
         const std::string message = "Too many errors:\r\n" + lastFailure;
-        if (OnError)
-            OnError(message);
-        else
+        if (listeners_.empty())
             Host().Notice(message);
+        else
+            Tell([&](ITreeListener& l) { l.LoadError(*this, message); });
     }
 }
 
@@ -245,6 +319,9 @@ bool TDicomTree::LoadStep() {
     const int n = cache_->Count();
     progressTotal_ = std::max(progressTotal_, n);
     if (!loading_ && n == 0 && pending_.empty()) return false;
+    // The readers run on other threads and never ask the host: the Shift state (the
+    // diagnostic dump) is read here, their notices come back with their results.
+    const bool shiftHeld = Host().ShiftHeld();
     bool noneReady = false;
     std::string lastFailure;
     do {
@@ -259,30 +336,31 @@ bool TDicomTree::LoadStep() {
                 loadStart_ = Host().TickCount();
                 bytesLoaded_ = 0;
                 progressTotal_ = cache_->Count();
+                filedThisRun_.clear();
                 StartProgress(cache_->HasKey() ? "Loading and decrypting DICOM files"
                                                : "Loading DICOM files");
             }
             bytesLoaded_ += taken->Text.size();
             std::string rate;
-            if (t0 != loadStart_) {
-                char number[64];
-                std::snprintf(number, sizeof number, "%.1f",
-                              double(bytesLoaded_) / 1024 / double(t0 - loadStart_));
-                rate = std::string(number) + " MB/sec";
-            }
+            if (t0 != loadStart_)
+                rate = FormatFixed(double(bytesLoaded_) / 1024 / double(t0 - loadStart_), 1) + " MB/sec";
             if (cache_->MaxActive() > 1)
                 rate += "   (\xC2\xA4" + std::to_string(cache_->ActiveCount() + 1) + ")";
             auto object = std::make_unique<TDicomSingleImage>();
-            object->SetOnGetTradeOff(OnGetTradeOff);
+            object->SetOnGetTradeOff(onGetTradeOff_);
             TDicomSingleImage* reading = object.get();
             auto read = Readers().Submit(
-                [reading, bytes = std::move(taken->Text)]() mutable -> std::optional<std::string> {
+                [reading, shiftHeld, bytes = std::move(taken->Text)]() mutable -> TReadResult {
+                    TReadResult result;
+                    TReadContext context;
+                    context.DumpRequested = shiftHeld;
                     try {
-                        reading->LoadFromString(std::move(bytes));
-                        return std::nullopt;
+                        reading->LoadFromString(std::move(bytes), context);
                     } catch (const std::exception& error) {
-                        return std::string(error.what());
+                        result.Failure = error.what();
                     }
+                    result.Notices = std::move(context.Notices);
+                    return result;
                 });
             pending_.push_back({taken->Index, std::move(rate), std::move(object), std::move(read)});
         }
@@ -292,10 +370,11 @@ bool TDicomTree::LoadStep() {
         }
         TPendingFile next = std::move(pending_.front());
         pending_.pop_front();
-        const std::optional<std::string> readFailure = next.Read.get();
+        const TReadResult result = next.Read.get();
+        for (const std::string& notice : result.Notices) Host().Notice(notice);
         std::string pathText;
         try {
-            pathText = FileObject(std::move(next.Object), readFailure);
+            pathText = FileObject(std::move(next.Object), result.Failure);
         } catch (const std::exception& error) {
             ++errorCount_;
             lastFailure = error.what();
@@ -312,88 +391,97 @@ bool TDicomTree::LoadStep() {
 
     // Settled: no fetch thread left and every entry taken, in one look at the queue, so that a
     // result stored by the last thread just now is not lost to the squeeze.
-    if (noneReady && loading_ && cache_->Settled()) {
-        loading_ = false;
-        UpdateProgress(0, 1, "", std::string("Squeezing image data"), std::nullopt);
-        struct TFinish {
-            TDicomTree& tree;
-            ~TFinish() {
-                tree.cache_->Clear();
-                if (!tree.SelectedObject()) tree.SelectNext();
-                EndProgress();
-                if (tree.OnLoaded) tree.OnLoaded();
-            }
-        } finish{*this};
-        Squeeze();
-    }
+    if (noneReady && loading_ && cache_->Settled()) FinishRun();
     return true;
+}
+
+void TDicomTree::FinishRun() {
+    loading_ = false;
+    std::exception_ptr failure;
+    try {
+        UpdateProgress(0, 1, "", std::string("Squeezing image data"), std::nullopt);
+        Squeeze();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    cache_->Clear();
+    filedThisRun_.clear();
+    try {
+        if (!SelectedObject()) SelectNext();
+    } catch (...) {
+        EndProgress();
+        throw;
+    }
+    EndProgress();
+    Tell([&](ITreeListener& l) { l.LoadingFinished(*this); });
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TDicomTree::Squeeze() {
     Trace("Squeezing");
     loadedCount_ = 0;
-    if (SqueezeChildren(root_)) SortCaptions(root_);
+    ChangingStructure([&] {
+        if (SqueezeChildren(root_)) SortCaptions(root_);
+    });
 }
 
-// False when the user cancelled.
+bool TDicomTree::Fresh(const TTreeNode& node) const {
+    return node.object_ && filedThisRun_.contains(node.object_.get());
+}
+
+// False when the user cancelled. Only objects filed in this run are built or merged; a node
+// from an earlier run keeps its object, and what was filed below it is squeezed on its own.
 bool TDicomTree::SqueezeChildren(TTreeNode& parent) {
-    auto& children = parent.Children;
+    auto& children = parent.children_;
     if (children.empty()) return true;
     const bool allHold =
-        std::all_of(children.begin(), children.end(), [](const auto& c) { return bool(c->Object); });
+        std::all_of(children.begin(), children.end(), [](const auto& c) { return bool(c->object_); });
     if (!allHold) {
         for (auto& child : children)
             if (!SqueezeChildren(*child)) return false;
         return true;
     }
-    const auto single = [](const TTreeNode& node) {
-        return dynamic_cast<TDicomSingleImage*>(node.Object.get());
-    };
-    bool same = true;
-    for (const auto& child : children) {
-        const TDicomSingleImage* image = single(*child);
-        const TDicomSingleImage* first = single(*children.front());
-        if (!image || !image->HasPixelFormat() || !first || !first->HasPixelFormat() ||
-            image->File()->Width() != first->File()->Width() ||
-            image->File()->Height() != first->File()->Height() ||
-            image->File()->PixelFormat() != first->File()->PixelFormat()) {
-            same = false;
-            break;
+    const bool allFresh =
+        std::all_of(children.begin(), children.end(), [this](const auto& c) { return Fresh(*c); });
+    if (allFresh && SameFormat(children)) return Merge(parent);
+    // By index: squeezing a child of an earlier run may append a node to this list.
+    const std::size_t count = children.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        TTreeNode& child = *children[i];
+        if (!Fresh(child)) {
+            if (!SqueezeChildren(child)) return false;
+            continue;
         }
-    }
-    const auto report = [&](const TDicomObject& object) {
-        if (!UpdateProgress(loadedCount_, cache_->Count(), object.Description())) {
+        if (!UpdateProgress(loadedCount_, cache_->Count(), child.object_->Description())) {
             cache_->Clear();
             return false;
         }
-        return true;
-    };
-    if (!same) {
-        for (auto& child : children) {
-            if (!report(*child->Object)) return false;
-            ++loadedCount_;
-            child->Object->BuildCube();
-        }
-        return true;
+        ++loadedCount_;
+        child.object_->BuildCube();
     }
+    return true;
+}
 
+bool TDicomTree::Merge(TTreeNode& parent) {
+    auto& children = parent.children_;
     auto array = std::make_unique<TDicomArrayImage>();
-    array->SetOnGetTradeOff(OnGetTradeOff);
+    array->SetOnGetTradeOff(onGetTradeOff_);
     for (auto& child : children) {
-        if (!report(*child->Object)) return false;
-        TDicomSingleImage& image = *single(*child);
+        if (!UpdateProgress(loadedCount_, cache_->Count(), child->object_->Description())) {
+            cache_->Clear();
+            return false;
+        }
+        auto& image = dynamic_cast<TDicomSingleImage&>(*child->object_);
         array->SetDescription(image.Description());
         array->AddFile(image.TakeFile());
-        ForgetObjects(*child);
-        child->Object.reset();
+        ReleaseNodes(*child);
         ++loadedCount_;
     }
-    for (auto& child : children) ForgetObjects(*child);
     children.clear();
     const std::string modality = array->GetValue("Modality");
     const int count = array->ImageCount();
-    std::string caption(Trim(parent.Caption.substr(0, parent.Caption.find('('))));
-    parent.Caption = caption + " (" + modality + (count != 1 ? "[" + std::to_string(count) + "]" : "") + ")";
+    const std::string caption = std::string(Trim(parent.caption_.substr(0, parent.caption_.find('(')))) +
+                                " (" + modality + (count != 1 ? "[" + std::to_string(count) + "]" : "") + ")";
     array->SortImages();
     array->BuildCube();
     array->FreePixelData();
@@ -405,49 +493,65 @@ bool TDicomTree::SqueezeChildren(TTreeNode& parent) {
         metrics.Z = 1;
         array->Cube().SetMetrics(metrics);
     }
-    parent.Object = std::move(array);
+    if (!parent.object_) {
+        parent.caption_ = caption;
+        parent.object_ = std::move(array);
+        return true;
+    }
+    // The series node holds a series of an earlier run with its operations: the files filed
+    // below it again become a series of their own beside it.
+    auto sibling = std::make_unique<TTreeNode>();
+    sibling->caption_ = caption;
+    sibling->picture_ = parent.picture_;
+    sibling->parent_ = parent.parent_;
+    sibling->keyCache_ = parent.keyCache_;
+    sibling->object_ = std::move(array);
+    parent.parent_->children_.push_back(std::move(sibling));
     return true;
 }
 
 void TDicomTree::SortCaptions(TTreeNode& parent) {
     const auto compare = [this](const std::unique_ptr<TTreeNode>& a, const std::unique_ptr<TTreeNode>& b) {
-        return CompareCaptions ? CompareCaptions(a->Caption, b->Caption) < 0 : a->Caption < b->Caption;
+        return compareCaptions_ ? compareCaptions_(a->caption_, b->caption_) < 0 : a->caption_ < b->caption_;
     };
-    std::stable_sort(parent.Children.begin(), parent.Children.end(), compare);
-    for (auto& child : parent.Children) SortCaptions(*child);
-}
-
-void TDicomTree::ForgetObjects(const TTreeNode& node) {
-    if (selected_ == &node) selected_ = nullptr;
-    if (node.Object && node.Object.get() == overlay_) overlay_ = nullptr;
-    for (const auto& child : node.Children) ForgetObjects(*child);
+    std::stable_sort(parent.children_.begin(), parent.children_.end(), compare);
+    for (auto& child : parent.children_) SortCaptions(*child);
 }
 
 std::vector<TTreeNode*> TDicomTree::TreeOrder() const {
-    std::vector<TTreeNode*> order;
-    CollectOrder(const_cast<TTreeNode&>(root_), order);
-    return order;
+    std::vector<const TTreeNode*> order;
+    CollectOrder(root_, order);
+    // The tree owns every node; the order is handed out for the tree's own changes.
+    std::vector<TTreeNode*> nodes;
+    nodes.reserve(order.size());
+    for (const TTreeNode* node : order) nodes.push_back(const_cast<TTreeNode*>(node));
+    return nodes;
 }
 
-void TDicomTree::SelectNode(TTreeNode* node) {
+void TDicomTree::SelectNode(const TTreeNode* node) {
     if (node == selected_) return;
-    if (OnChanging) OnChanging();
-    selected_ = node;
-    if (OnChange) OnChange();
+    if (node) {
+        const TTreeNode* top = node;
+        while (top->parent_) top = top->parent_;
+        if (top != &root_) RaiseError("The node is not part of this study tree");
+    }
+    Tell([&](ITreeListener& l) { l.SelectionChanging(*this); });
+    selected_ = const_cast<TTreeNode*>(node);
+    Tell([&](ITreeListener& l) { l.SelectionChanged(*this); });
 }
 
 TDicomObject* TDicomTree::SelectedObject() const {
     if (!selected_) return nullptr;
     const auto order = TreeOrder();
     for (auto it = std::find(order.begin(), order.end(), selected_); it != order.end(); ++it)
-        if ((*it)->Object) return (*it)->Object.get();
+        if ((*it)->object_) return (*it)->object_.get();
     return nullptr;
 }
 
-TTreeNode* TDicomTree::NodeOf(const TDicomObject* object) const {
+const TTreeNode* TDicomTree::NodeOf(const TDicomObject* object) const {
     if (!object) return nullptr;
-    for (TTreeNode* node : TreeOrder())
-        if (node->Object.get() == object) return node;
+    for (const TTreeNode* node : TreeOrder())
+        if (node->object_.get() == object) return node;
     return nullptr;
 }
 
@@ -462,7 +566,7 @@ void TDicomTree::SelectNext() {
     auto it = selected_ ? std::find(order.begin(), order.end(), selected_) : order.begin();
     if (it == order.end()) return;
     for (++it; it != order.end(); ++it)
-        if ((*it)->Object) {
+        if ((*it)->object_) {
             SelectNode(*it);
             return;
         }
@@ -475,7 +579,7 @@ void TDicomTree::SelectPrevious() {
     if (it == order.end()) return;
     while (it != order.begin()) {
         --it;
-        if ((*it)->Object) {
+        if ((*it)->object_) {
             SelectNode(*it);
             return;
         }
@@ -491,7 +595,7 @@ void TDicomTree::SelectBySerial(std::int32_t serial) {
     TTreeNode* found = nullptr;
     if (serial >= 0)
         for (TTreeNode* node : TreeOrder())
-            if (node->Object && node->Object->SerialNumber() == serial) {
+            if (node->object_ && node->object_->SerialNumber() == serial) {
                 found = node;
                 break;
             }
@@ -504,18 +608,25 @@ std::int32_t TDicomTree::OverlaySerial() const {
 
 void TDicomTree::SelectOverlay(TDicomObject* object) {
     Trace("Selecting overlay object " + std::to_string(object ? object->SerialNumber() : 0));
-    if (TTreeNode* old = NodeOf(overlay_)) old->OverlayIndex = -1;
+    const auto mark = [this](const TDicomObject* holder, bool marked) {
+        if (TTreeNode* node = const_cast<TTreeNode*>(NodeOf(holder));
+            node && node->overlayMarked_ != marked) {
+            node->overlayMarked_ = marked;
+            Tell([&](ITreeListener& l) { l.TreeNodeChanged(*this, *node); });
+        }
+    };
+    mark(overlay_, false);
     overlay_ = object;
-    if (TTreeNode* node = NodeOf(object)) node->OverlayIndex = kOverlayPicture;
-    if (OnChange) OnChange();
+    mark(object, true);
+    Tell([&](ITreeListener& l) { l.SelectionChanged(*this); });
 }
 
 void TDicomTree::SelectOverlayBySerial(std::int32_t serial) {
     TDicomObject* found = nullptr;
     if (serial >= 0)
         for (TTreeNode* node : TreeOrder())
-            if (node->Object && node->Object->SerialNumber() == serial) {
-                found = node->Object.get();
+            if (node->object_ && node->object_->SerialNumber() == serial) {
+                found = node->object_.get();
                 break;
             }
     SelectOverlay(found);
@@ -523,23 +634,24 @@ void TDicomTree::SelectOverlayBySerial(std::int32_t serial) {
 
 int TDicomTree::ObjectCount() const {
     const auto order = TreeOrder();
-    return int(std::count_if(order.begin(), order.end(), [](const TTreeNode* n) { return bool(n->Object); }));
+    return int(
+        std::count_if(order.begin(), order.end(), [](const TTreeNode* n) { return bool(n->object_); }));
 }
 
 TDicomObject* TDicomTree::ObjectAt(int index) const {
     for (TTreeNode* node : TreeOrder())
-        if (node->Object && index-- == 0) return node->Object.get();
+        if (node->object_ && index-- == 0) return node->object_.get();
     return nullptr;
 }
 
 void TDicomTree::BeginOperation() {
-    if (operationDepth_++ == 0 && OnChanging) OnChanging();
+    if (operationDepth_++ == 0) Tell([&](ITreeListener& l) { l.SelectionChanging(*this); });
 }
 
 void TDicomTree::EndOperation() {
     if (operationDepth_ > 0 && --operationDepth_ == 0) {
         changed_ = true;
-        if (OnChange) OnChange();
+        Tell([&](ITreeListener& l) { l.SelectionChanged(*this); });
     }
 }
 
@@ -560,14 +672,16 @@ void TDicomTree::RunSeriesOperation(const std::string& title,
     TDicomObject* object = SelectedObject();
     if (!object) return;
     BeginOperation();
-    struct TEnd {
-        TDicomTree& tree;
-        ~TEnd() { tree.EndOperation(); }
-    } end{*this};
-    const TProgressRun run(title);
-    operation(*object);
-    if (OperationPause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(OperationPause));
-    if (OnCubeChanged) OnCubeChanged();
+    try {
+        const TProgressRun run(title);
+        operation(*object);
+        if (OperationPause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(OperationPause));
+        Tell([&](ITreeListener& l) { l.CubeChanged(*this); });
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
+    EndOperation();
 }
 
 void TDicomTree::NodeChanged(TConfigNode& node) {
@@ -578,6 +692,7 @@ void TDicomTree::NodeChanged(TConfigNode& node) {
     while (root->Parent()) root = root->Parent();
     const TConfigNode* twinNode = root->FindNode("detail/twin");
     const bool twin = twinNode && twinNode->GetAsInteger() != 0 && TwinOverlay(*object);
+    const auto cubeChanged = [this] { Tell([&](ITreeListener& l) { l.CubeChanged(*this); }); };
 
     const auto mirror = [&](void (*flip)(TPixelCube&)) {
         object->SaveOriginal();
@@ -585,7 +700,7 @@ void TDicomTree::NodeChanged(TConfigNode& node) {
         if (twin) flip(overlay_->Cube());
         SelectNode(nullptr);
         SelectObject(object);
-        if (OnCubeChanged) OnCubeChanged();
+        cubeChanged();
     };
     if (path == "detail/series/xpose-near-far") {
         mirror(MirrorZ);
@@ -610,16 +725,16 @@ void TDicomTree::NodeChanged(TConfigNode& node) {
     } else if (path == "detail/series/revert") {
         object->Revert();
         if (twin) overlay_->Revert();
-        if (OnCubeChanged) OnCubeChanged();
+        cubeChanged();
     } else if (path == "detail/series/prev") {
         SelectPrevious();
     } else if (path == "detail/series/next") {
         SelectNext();
     } else if (path == "detail/overlay") {
         SelectOverlayBySerial(node.GetAsInteger());
-        if (OnChange) OnChange();
+        Tell([&](ITreeListener& l) { l.SelectionChanged(*this); });
     } else if (path == "detail/slice") {
-        if (OnChange) OnChange();
+        Tell([&](ITreeListener& l) { l.SelectionChanged(*this); });
     }
 }
 

@@ -4,7 +4,7 @@
 // file into a single-image object and files it under patient, study, series and image, and at
 // the end of a run squeezes every series into one series object with one cube. It keeps the
 // selection and the overlay, carries out the series commands that arrive as parameter changes
-// and tells its owner through events. The viewer's tree widget mirrors the nodes.
+// and tells its listeners. The viewer's tree widget mirrors the nodes.
 
 #include "catalogue/DicomObjects.h"
 #include "catalogue/FlatCaches.h"
@@ -19,29 +19,79 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tarvicon {
 
-// Node pictures: patient 2, study 3, series 4, image 5; a file that could not be placed 7.
-inline constexpr int kErrorPicture = 7;
+// The node pictures of the tree widget, by index into its picture list.
+enum class TNodePicture : std::uint8_t { Patient = 2, Study = 3, Series = 4, Image = 5, Error = 7 };
+// The index of the overlay mark in the widget's list of state pictures.
 inline constexpr int kOverlayPicture = 4;
 
-struct TTreeNode {
-    std::string Caption;
-    int ImageIndex = 0;    // picture for the normal and the selected state
-    int OverlayIndex = -1; // overlay picture, -1 for none
-    bool Expanded = false;
-    TTreeNode* Parent = nullptr; // null for the roots
-    std::vector<std::unique_ptr<TTreeNode>> Children;
-    std::unique_ptr<TDicomObject> Object;
+// One node of the study tree: read-only outside the tree. The object it holds belongs to the
+// tree; views and panels may use it until they are told it is about to be destroyed.
+class TTreeNode {
+public:
+    const std::string& Caption() const { return caption_; }
+    TNodePicture Picture() const { return picture_; }
+    // The node holds the overlay object.
+    bool OverlayMarked() const { return overlayMarked_; }
+    bool Expanded() const { return expanded_; }
+    // The parent node; null for a root (a patient, or a file that could not be placed).
+    const TTreeNode* Parent() const { return parent_ && parent_->parent_ ? parent_ : nullptr; }
+    const std::vector<std::unique_ptr<TTreeNode>>& Children() const { return children_; }
+    TDicomObject* Object() const { return object_.get(); }
+    // 0 for a root (patient), 1 study, 2 series, 3 image.
+    int Level() const;
+
+private:
+    friend class TDicomTree;
+
+    std::string caption_;
+    TNodePicture picture_ = TNodePicture::Patient;
+    bool overlayMarked_ = false;
+    bool expanded_ = false;
+    TTreeNode* parent_ = nullptr;
+    std::vector<std::unique_ptr<TTreeNode>> children_;
+    std::unique_ptr<TDicomObject> object_;
     // The level key as first computed, trimmed and upper-cased. The objects filed below a node
     // all share its key, so it never changes; keeping it spares a value lookup per sibling
     // and file.
-    std::string KeyCache;
+    std::string keyCache_;
+};
 
-    // 0 for a root (patient), 1 study, 2 series, 3 image.
-    int Level() const;
+class TDicomTree;
+
+// What the study tree tells the components that mirror or show it. Every call comes on the
+// calling thread of the tree; an exception from a handler reaches the caller of the tree
+// operation that caused it. Whoever holds a node or an object lets go of it when told.
+class ITreeListener {
+public:
+    // Nodes are about to be added, merged, re-captioned, sorted or deleted; brackets nest and
+    // only the outermost pair is reported.
+    virtual void StructureChanging(TDicomTree&) {}
+    virtual void StructureChanged(TDicomTree&) {}
+    // A node's caption, picture or overlay mark changed outside a structure change.
+    virtual void TreeNodeChanged(TDicomTree&, const TTreeNode&) {}
+    // The object is about to be destroyed: let go of it.
+    virtual void ObjectDestroying(TDicomTree&, const TDicomObject&) {}
+    // Before the selected node changes, and when the outermost series operation begins.
+    virtual void SelectionChanging(TDicomTree&) {}
+    // After the selection changed, at the end of the outermost series operation, after the
+    // overlay changed, and on the parameters "detail/overlay" and "detail/slice".
+    virtual void SelectionChanged(TDicomTree&) {}
+    // After each series operation (mirror, filter, upscale, revert).
+    virtual void CubeChanged(TDicomTree&) {}
+    // Once at the end of a load run, after the squeeze.
+    virtual void LoadingFinished(TDicomTree&) {}
+    // A load run stopped by errors: "Too many errors:" and the last message.
+    virtual void LoadError(TDicomTree&, const std::string&) {}
+    // A line for the trace page.
+    virtual void TreeTrace(TDicomTree&, const std::string&) {}
+
+protected:
+    ~ITreeListener() = default;
 };
 
 class TDicomTree : public INodeListener {
@@ -50,6 +100,10 @@ public:
     ~TDicomTree() override;
     TDicomTree(const TDicomTree&) = delete;
     TDicomTree& operator=(const TDicomTree&) = delete;
+
+    // Listeners are told in the order added; a listener must be removed before it goes.
+    void AddListener(ITreeListener& listener);
+    void RemoveListener(ITreeListener& listener);
 
     // Queues every file below the folder (hidden ones included, subfolders in place), except
     // files whose name begins with "Study_".
@@ -63,16 +117,18 @@ public:
     // No overlay; all nodes and their objects go.
     void Clear();
     // One time slice of loading (at least one file, then until the clock ticks); false when
-    // there is nothing to do or the run stopped.
+    // there is nothing to do or the run stopped. A run builds cubes only for what it filed:
+    // series of earlier runs keep their cubes and their operations.
     bool LoadStep();
     bool Loading() const { return loading_; }
     int ErrorCount() const { return errorCount_; }
 
     // Roots of the tree (patients, and files that could not be placed).
-    const std::vector<std::unique_ptr<TTreeNode>>& Roots() const { return root_.Children; }
-    TTreeNode* Selected() const { return selected_; }
-    // Selects a node (null: none), firing OnChanging before and OnChange after.
-    void SelectNode(TTreeNode* node);
+    const std::vector<std::unique_ptr<TTreeNode>>& Roots() const { return root_.children_; }
+    const TTreeNode* Selected() const { return selected_; }
+    // Selects a node of this tree (null: none), telling SelectionChanging before and
+    // SelectionChanged after.
+    void SelectNode(const TTreeNode* node);
 
     TDicomObject* SelectedObject() const;
     void SelectObject(const TDicomObject* object);
@@ -87,7 +143,7 @@ public:
     int ObjectCount() const;
     TDicomObject* ObjectAt(int index) const;
     // The node holding the object, or null.
-    TTreeNode* NodeOf(const TDicomObject* object) const;
+    const TTreeNode* NodeOf(const TDicomObject* object) const;
 
     void BeginOperation();
     void EndOperation();
@@ -100,20 +156,25 @@ public:
 
     TFlatCache& Cache() { return *cache_; }
 
-    // Events of the owner.
-    std::function<void()> OnChange, OnChanging, OnLoaded, OnCubeChanged;
-    std::function<void(const std::string&)> OnTrace;
-    TTradeOffHandler OnGetTradeOff;
+    // Handed to every object the tree creates (the configuration's trade-off for it).
+    void SetOnGetTradeOff(TTradeOffHandler handler) { onGetTradeOff_ = std::move(handler); }
     // The caption order of the squeeze (negative, 0, positive); byte-wise unless the widget
     // sets the locale-aware comparison.
-    std::function<int(const std::string&, const std::string&)> CompareCaptions;
-    // The error box at the end of a run stopped by errors ("Too many errors:" ...).
-    std::function<void(const std::string&)> OnError;
+    void SetCaptionOrder(std::function<int(const std::string&, const std::string&)> compare) {
+        compareCaptions_ = std::move(compare);
+    }
     // How long a series operation keeps its progress shown, in milliseconds.
     int OperationPause = 500;
 
 private:
-    void Trace(const std::string& text) const;
+    template <typename Event>
+    void Tell(Event&& event);
+    void Trace(const std::string& text);
+    void BeginStructure();
+    void EndStructure();
+    // Runs work inside a structure bracket whose end is told however the work ends.
+    template <typename Work>
+    void ChangingStructure(Work&& work);
     // Files a read object (its read failure, if any, given) and returns the path text; a
     // failed read still files the object and then raises the failure.
     std::string FileObject(std::unique_ptr<TDicomSingleImage> object,
@@ -123,30 +184,46 @@ private:
     TTreeNode& FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                          const std::string& caption);
     void StopRun(bool clearTree, const std::string& lastFailure);
+    void FinishRun();
     void Squeeze();
     bool SqueezeChildren(TTreeNode& parent);
+    bool Merge(TTreeNode& parent);
     void SortCaptions(TTreeNode& parent);
-    void DeleteNode(TTreeNode& node);
-    void ForgetObjects(const TTreeNode& node);
+    // Tells ObjectDestroying, forgets the object as overlay and as filed in this run, then
+    // destroys it.
+    void DestroyObject(std::unique_ptr<TDicomObject>& object);
+    // Destroys the objects below node (node's own included) and forgets the selection in it.
+    void ReleaseNodes(TTreeNode& node);
+    bool Fresh(const TTreeNode& node) const;
     std::vector<TTreeNode*> TreeOrder() const;
     void RunSeriesOperation(const std::string& title, const std::function<void(TDicomObject&)>& operation);
     bool TwinOverlay(const TDicomObject& object) const;
 
+    // What a reader hands back: the read's failure, if any, and the notices it has for the user.
+    struct TReadResult {
+        std::optional<std::string> Failure;
+        std::vector<std::string> Notices;
+    };
     // A file taken from the cache whose bytes a reader is parsing.
     struct TPendingFile {
         int Index = 0;
         std::string Rate;
         std::unique_ptr<TDicomSingleImage> Object;
-        std::future<std::optional<std::string>> Read;
+        std::future<TReadResult> Read;
     };
     static constexpr std::size_t kReadAhead = 8;
 
     std::unique_ptr<TFlatCache> cache_;
     std::unique_ptr<TWorkQueue> readers_;
     std::deque<TPendingFile> pending_;
+    std::vector<ITreeListener*> listeners_;
     TTreeNode root_; // holds the roots as its children
     TTreeNode* selected_ = nullptr;
     TDicomObject* overlay_ = nullptr;
+    TTradeOffHandler onGetTradeOff_;
+    std::function<int(const std::string&, const std::string&)> compareCaptions_;
+    // The objects filed in the current run: the squeeze builds only these.
+    std::unordered_set<const TDicomObject*> filedThisRun_;
     bool loading_ = false;
     int progressTotal_ = 0;
     std::uint64_t loadStart_ = 0;
@@ -154,7 +231,23 @@ private:
     int errorCount_ = 0;
     int loadedCount_ = 0;
     int operationDepth_ = 0;
+    int structureDepth_ = 0;
     bool changed_ = false;
+};
+
+// Keeps a listener added to a tree for the lifetime of this object.
+class TScopedTreeListener {
+public:
+    TScopedTreeListener(TDicomTree& tree, ITreeListener& listener) : tree_(tree), listener_(listener) {
+        tree_.AddListener(listener_);
+    }
+    ~TScopedTreeListener() { tree_.RemoveListener(listener_); }
+    TScopedTreeListener(const TScopedTreeListener&) = delete;
+    TScopedTreeListener& operator=(const TScopedTreeListener&) = delete;
+
+private:
+    TDicomTree& tree_;
+    ITreeListener& listener_;
 };
 
 // The kernel of the series filter: 16 at the centre, −1 around it, 1 on the outer shell.

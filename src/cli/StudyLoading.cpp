@@ -39,8 +39,11 @@ std::string LoadStudy(TDicomTree& tree, const TStudySources& sources) {
         else
             tree.AddFolder(path);
     }
-    std::string stopped;
-    tree.OnError = [&stopped](const std::string& message) { stopped = message; };
+    struct TStopListener : ITreeListener {
+        std::string Message;
+        void LoadError(TDicomTree&, const std::string& message) override { Message = message; }
+    } stop;
+    const TScopedTreeListener listening(tree, stop);
     // Like the viewer's timer: a step whenever the clock allows, a short pause while the fetch
     // threads have nothing ready.
     for (;;) {
@@ -51,8 +54,7 @@ std::string LoadStudy(TDicomTree& tree, const TStudySources& sources) {
             before == tree.Cache().Count())
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    tree.OnError = nullptr;
-    return stopped;
+    return stop.Message;
 }
 
 } // namespace tarvicon::cli

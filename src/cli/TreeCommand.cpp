@@ -15,8 +15,8 @@ namespace {
 void PrintNode(const TTreeNode& node, int depth) {
     std::string line(std::size_t(depth) * 2, ' ');
     // Error captions carry the reader's line breaks; one node stays one line.
-    for (const char c : node.Caption) line += (c == '\r' || c == '\n') ? ' ' : c;
-    if (const TDicomObject* object = node.Object.get()) {
+    for (const char c : node.Caption()) line += (c == '\r' || c == '\n') ? ' ' : c;
+    if (const TDicomObject* object = node.Object()) {
         const TPixelCube& cube = object->Cube();
         const TCubePoint& m = cube.Metrics();
         const TCubePoint& o = cube.Origin();
@@ -28,16 +28,16 @@ void PrintNode(const TTreeNode& node, int depth) {
         line += details;
     }
     std::printf("%s\n", line.c_str());
-    for (const auto& child : node.Children) PrintNode(*child, depth + 1);
+    for (const auto& child : node.Children()) PrintNode(*child, depth + 1);
 }
 
 } // namespace
 
 void ConnectTradeOff(TDicomTree& tree, TParameterSession& session) {
-    tree.OnGetTradeOff = [&session](const TDicomObject& object) {
+    tree.SetOnGetTradeOff([&session](const TDicomObject& object) {
         return FindTradeOff(session.Document(),
                             [&object](const std::string& filter) { return object.Matches(filter); });
-    };
+    });
 }
 
 int TreeCommand(const std::vector<std::string>& args) {

@@ -418,22 +418,27 @@ void DecodeImage(const TScan& scan, TBitReader& reader, int components, std::spa
 } // namespace
 
 TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns, int rows,
-                               int frames) {
+                               int frames, std::vector<std::string>* notices) {
     if (stream.empty()) return {};
     const long long size = static_cast<long long>(bytesPerPixel) * columns * rows * frames;
     if (bytesPerPixel < 0 || columns < 0 || rows < 0 || frames < 0 || size > UINT32_MAX) RaiseRangeError();
     if (stream.size() < 32) NotJpeg();
     TByteBuffer output(static_cast<std::size_t>(size));
-    DecodeLosslessJpegInto(stream, output.span());
+    DecodeLosslessJpegInto(stream, output.span(), notices);
     return output;
 }
 
-void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output) {
+void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
+                            std::vector<std::string>* notices) {
     if (stream.empty()) return;
     if (stream.size() < 32) NotJpeg();
     TScan scan = ParseHeader(stream);
     if (!scan.Extractable || !scan.Lossless) {
-        Host().Notice("Unable to extract this file format.");
+        static constexpr const char* kNotice = "Unable to extract this file format.";
+        if (notices)
+            notices->push_back(kNotice);
+        else
+            Host().Notice(kNotice);
         return;
     }
     const int needed = std::max(scan.ScanComponents, 1);

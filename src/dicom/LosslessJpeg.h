@@ -7,16 +7,20 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace tarvicon {
 
 // Decodes a JPEG stream into a zero-filled buffer of bytesPerPixel x columns x rows x frames
 // bytes; samples beyond it are dropped. An empty stream gives an empty buffer. A stream that is
-// not lossless shows the notice "Unable to extract this file format." and gives the zero image.
+// not lossless gives the zero image and the notice "Unable to extract this file format.": added
+// to notices when given (a decoder off the UI thread), else shown by the host.
 TByteBuffer DecodeLosslessJpeg(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns, int rows,
-                               int frames);
+                               int frames, std::vector<std::string>* notices = nullptr);
 
 // The same into a zero-filled output the caller holds; samples beyond it are dropped.
-void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output);
+void DecodeLosslessJpegInto(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
+                            std::vector<std::string>* notices = nullptr);
 
 } // namespace tarvicon

@@ -1,7 +1,10 @@
 #include "catalogue/DicomTrees.h"
 #include "config/Schema.h"
+#include "support/LosslessJpegWriter.h"
 #include "support/StudyFiles.h"
 #include "support/TestSupport.h"
+#include "util/Errors.h"
+#include "util/Host.h"
 #include "util/Progress.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +12,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace tarvicon {
 namespace {
@@ -22,8 +26,9 @@ using test::TImage;
 
 class StudyTree : public ::testing::Test {
 protected:
-    void Write(const std::string& name, const TImage& image) {
-        test::WriteFile(folder.Path() / name, ImageFile(image));
+    void Write(const std::string& name, const TImage& image) { Write(name, ImageFile(image)); }
+    void Write(const std::string& name, const std::string& bytes) {
+        test::WriteFile(folder.Path() / name, bytes);
     }
     std::string Load() {
         tree.OperationPause = 0;
@@ -203,15 +208,20 @@ TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {
     tree.SelectBySerial(single.SerialNumber());
     EXPECT_EQ(tree.SelectedObject(), &single);
     tree.SelectOverlayBySerial(head.SerialNumber());
-    EXPECT_EQ(tree.NodeOf(&head)->OverlayIndex, kOverlayPicture);
+    EXPECT_TRUE(tree.NodeOf(&head)->OverlayMarked());
     tree.SelectOverlayBySerial(12345678);
     EXPECT_EQ(tree.OverlayObject(), nullptr);
-    EXPECT_EQ(tree.NodeOf(&head)->OverlayIndex, -1);
+    EXPECT_FALSE(tree.NodeOf(&head)->OverlayMarked());
 
     auto root = CreateParameterTree();
-    int cubeChanges = 0, changes = 0;
-    tree.OnCubeChanged = [&] { ++cubeChanges; };
-    tree.OnChange = [&] { ++changes; };
+    struct TCounts : ITreeListener {
+        int cubeChanges = 0, changes = 0;
+        void CubeChanged(TDicomTree&) override { ++cubeChanges; }
+        void SelectionChanged(TDicomTree&) override { ++changes; }
+    } counts;
+    const TScopedTreeListener listening(tree, counts);
+    int& cubeChanges = counts.cubeChanges;
+    int& changes = counts.changes;
     for (const char* path : {"detail/series/xpose-left-right", "detail/series/upscale-z",
                              "detail/series/revert", "detail/series/next", "detail/overlay"})
         tree.Listen(*root->FindNode(path));
@@ -231,6 +241,187 @@ TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {
     root->FindNode("detail/series/next")->NotifyListeners();
     EXPECT_EQ(tree.SelectedObject(), &single);
     EXPECT_GT(changes, 0);
+}
+
+// A series as the cube holds it: extents, spacing and every voxel.
+std::string CubeState(const TDicomObject& object) {
+    const TPixelCube& cube = object.Cube();
+    std::ostringstream out;
+    out << cube.Width() << "x" << cube.Height() << "x" << cube.Depth() << " " << cube.Metrics().Z << " ";
+    out.write(reinterpret_cast<const char*>(cube.Voxels()), std::streamsize(cube.ByteSize()));
+    return out.str();
+}
+
+TEST_F(StudyTree, LaterRunsKeepTheSeriesOfEarlierOnes) {
+    for (int i = 0; i < 4; ++i) {
+        TImage im;
+        im.Number = std::to_string(i + 1);
+        im.Position = i;
+        im.Thickness = "1";
+        Write("head" + std::to_string(i), im);
+    }
+    TImage mixed; // not merged: each image keeps its own cube
+    mixed.Series = "1.2.3.3";
+    mixed.Description = "Mixed";
+    Write("mixed1", mixed);
+    mixed.Number = "2";
+    mixed.Size = 4;
+    Write("mixed2", mixed);
+    ASSERT_EQ(Load(), "");
+    ASSERT_EQ(tree.ObjectCount(), 3);
+    TDicomObject* head = tree.ObjectAt(0);
+    auto root = CreateParameterTree();
+    tree.Listen(*root->FindNode("detail/series/upscale-z"));
+    tree.SelectObject(head);
+    root->FindNode("detail/series/upscale-z")->NotifyListeners();
+    ASSERT_EQ(head->Cube().Depth(), 7u);
+    std::vector<std::string> before;
+    for (int i = 0; i < 3; ++i) before.push_back(CubeState(*tree.ObjectAt(i)));
+
+    test::TTempDir second;
+    TImage other;
+    other.Series = "1.2.3.9";
+    other.Description = "Other";
+    test::WriteFile(second.Path() / "other", ImageFile(other));
+    tree.AddFolder(second.Path().string());
+    ASSERT_EQ(RunLoad(tree), "");
+    tree.AddFolder(folder.Path().string()); // the first folder again
+    ASSERT_EQ(RunLoad(tree), "");
+
+    // The earlier series keeps its object, voxels and operations; the files loaded again form
+    // a series beside it. Single images of the same numbers are replaced by the later files,
+    // which are built again, not left black.
+    EXPECT_EQ(tree.ObjectAt(0), head);
+    EXPECT_EQ(Outline(tree), "Doe^P1 P1\n"
+                             "  2007.03.15\n"
+                             "    Head (CT[4]) {4x7}\n"
+                             "    Head (CT[4]) {4x4}\n"
+                             "    Mixed (CT)\n"
+                             "      0001 {1x1}\n"
+                             "      0002 {1x1}\n"
+                             "    Other (CT) {1x1}\n");
+    EXPECT_EQ(CubeState(*tree.ObjectAt(0)), before[0]);
+    EXPECT_EQ(CubeState(*tree.ObjectAt(2)), before[1]);
+    EXPECT_EQ(CubeState(*tree.ObjectAt(3)), before[2]);
+    EXPECT_EQ(tree.ObjectAt(1)->Cube().Voxel(0, 0, 0), 103);
+}
+
+// Records what the tree tells, and throws from the event named in ThrowOn.
+struct TRecorder : ITreeListener {
+    std::string ThrowOn;
+    int Changing = 0, Changed = 0, Depth = 0, MaxDepth = 0;
+    std::vector<const TDicomObject*> Destroyed;
+    std::vector<std::string> Events;
+
+    void Note(const std::string& event) {
+        Events.push_back(event);
+        if (event == ThrowOn) throw WException("handler failed in " + event);
+    }
+    void StructureChanging(TDicomTree&) override {
+        ++Changing;
+        MaxDepth = std::max(MaxDepth, ++Depth);
+    }
+    void StructureChanged(TDicomTree&) override {
+        ++Changed;
+        --Depth;
+    }
+    void ObjectDestroying(TDicomTree&, const TDicomObject& object) override { Destroyed.push_back(&object); }
+    void CubeChanged(TDicomTree&) override { Note("cube"); }
+    void LoadingFinished(TDicomTree&) override { Note("loaded"); }
+    void SelectionChanged(TDicomTree&) override { Note("selection"); }
+};
+
+TEST_F(StudyTree, ListenersSeeStructureAndDestructions) {
+    for (int i = 0; i < 3; ++i) {
+        TImage im;
+        im.Number = std::to_string(i + 1);
+        im.Position = i;
+        Write("a" + std::to_string(i), im);
+    }
+    TRecorder recorder;
+    const TScopedTreeListener listening(tree, recorder);
+    ASSERT_EQ(Load(), "");
+    EXPECT_EQ(recorder.Changing, recorder.Changed);
+    EXPECT_EQ(recorder.MaxDepth, 1);
+    EXPECT_EQ(recorder.Destroyed.size(), 3u); // the single images merged into the series
+    EXPECT_EQ(std::count(recorder.Events.begin(), recorder.Events.end(), "loaded"), 1);
+    const TDicomObject* series = tree.ObjectAt(0);
+    ASSERT_NE(series, nullptr);
+    EXPECT_EQ(tree.SelectedObject(), series);
+    recorder.Destroyed.clear();
+    tree.Clear();
+    EXPECT_EQ(recorder.Destroyed, std::vector<const TDicomObject*>{series});
+    EXPECT_EQ(tree.Selected(), nullptr);
+    EXPECT_EQ(recorder.Depth, 0);
+}
+
+TEST_F(StudyTree, HandlerFailuresReachTheCaller) {
+    for (int i = 0; i < 2; ++i) {
+        TImage im;
+        im.Number = std::to_string(i + 1);
+        im.Position = i;
+        Write("a" + std::to_string(i), im);
+    }
+    TRecorder recorder;
+    recorder.ThrowOn = "loaded";
+    const TScopedTreeListener listening(tree, recorder);
+    EXPECT_EQ(test::ErrorOf([&] { Load(); }), "handler failed in loaded");
+    EXPECT_FALSE(tree.Loading());
+    EXPECT_FALSE(ProgressActive());
+    EXPECT_EQ(tree.ObjectCount(), 1);
+
+    recorder.ThrowOn = "cube";
+    auto root = CreateParameterTree();
+    tree.Listen(*root->FindNode("detail/series/upscale-z"));
+    EXPECT_EQ(test::ErrorOf([&] { root->FindNode("detail/series/upscale-z")->NotifyListeners(); }),
+              "handler failed in cube");
+    EXPECT_FALSE(tree.IsBusy());
+    EXPECT_FALSE(ProgressActive());
+}
+
+// A host that notes which thread asks it.
+class TThreadHost : public IHost {
+public:
+    bool AskYesNo(const std::string&) override { return Note(); }
+    void Notice(const std::string& text) override {
+        Note();
+        notices.push_back(text);
+    }
+    bool ShiftHeld() override { return Note(); }
+    bool CapsLockToggled() override { return Note(); }
+    std::uint64_t TickCount() override { return fallback.TickCount(); }
+    int ScreenWidth() override { return 1920; }
+
+    std::vector<std::string> notices;
+    bool otherThread = false;
+
+private:
+    bool Note() {
+        if (std::this_thread::get_id() != owner) otherThread = true;
+        return false;
+    }
+    std::thread::id owner = std::this_thread::get_id();
+    THeadlessHost fallback;
+};
+
+TEST_F(StudyTree, ReadersLeaveTheHostToTheCallingThread) {
+    // Lossless JPEG files whose streams are baseline: each read has a notice for the user.
+    for (int i = 0; i < 6; ++i) {
+        test::TJpegOptions baseline;
+        baseline.FrameMarker = 0xC0;
+        test::TDicomWriter w;
+        w.Preamble().Meta("1.2.840.10008.1.2.4.70");
+        w.Explicit(0x0010, 0x0020, "LO", "P1").Explicit(0x0020, 0x0013, "IS", std::to_string(i + 1));
+        w.US(0x0028, 0x0010, 8).US(0x0028, 0x0011, 8);
+        w.US(0x0028, 0x0100, 8).US(0x0028, 0x0101, 8).US(0x0028, 0x0102, 7);
+        w.Encapsulated({test::EncodeLosslessJpeg(std::vector<std::uint16_t>(64, 9), 8, 8, baseline)});
+        Write("jpeg" + std::to_string(i), w.Bytes());
+    }
+    TThreadHost host;
+    const TScopedHost scoped(host);
+    ASSERT_EQ(Load(), "");
+    EXPECT_FALSE(host.otherThread);
+    EXPECT_EQ(host.notices, std::vector<std::string>(6, "Unable to extract this file format."));
 }
 
 // pydicom's own grouping of its DICOMDIR test folders: patient, study, series (with image type)

@@ -31,24 +31,27 @@ std::string ImageFile(const TImage& im) {
 }
 
 std::string RunLoad(TDicomTree& tree) {
-    std::string stopped;
-    tree.OnError = [&stopped](const std::string& message) { stopped = message; };
+    struct TStopListener : ITreeListener {
+        std::string Message;
+        void LoadError(TDicomTree&, const std::string& message) override { Message = message; }
+    } stop;
+    const TScopedTreeListener listening(tree, stop);
     for (int guard = 0; guard < 200000; ++guard) {
         const bool more = tree.LoadStep();
         if (!more && !tree.Loading()) break;
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    return stopped;
+    return stop.Message;
 }
 
 std::string Outline(const TDicomTree& tree) {
     std::ostringstream out;
     const std::function<void(const TTreeNode&, int)> print = [&](const TTreeNode& node, int depth) {
-        out << std::string(std::size_t(depth) * 2, ' ') << node.Caption;
-        if (node.Object)
-            out << " {" << node.Object->ImageCount() << "x" << node.Object->Cube().Depth() << "}";
+        out << std::string(std::size_t(depth) * 2, ' ') << node.Caption();
+        if (node.Object())
+            out << " {" << node.Object()->ImageCount() << "x" << node.Object()->Cube().Depth() << "}";
         out << "\n";
-        for (const auto& child : node.Children) print(*child, depth + 1);
+        for (const auto& child : node.Children()) print(*child, depth + 1);
     };
     for (const auto& root : tree.Roots()) print(*root, 0);
     return out.str();
