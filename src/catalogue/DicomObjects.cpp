@@ -1,7 +1,7 @@
 #include "catalogue/DicomObjects.h"
 
 #include "config/XmlDocs.h"
-#include "dicom/ElementReader.h"
+#include "dicom/Dicoms.h"
 #include "util/Errors.h"
 #include "util/Host.h"
 #include "util/NumberTexts.h"
@@ -327,6 +327,11 @@ void TDicomSingleImage::LoadFromString(std::string_view bytes) {
 
 void TDicomSingleImage::LoadFromString(std::string&& bytes) {
     FileForReading().LoadFromString(std::move(bytes));
+    readComplete_ = true;
+}
+
+void TDicomSingleImage::LoadFromString(std::string&& bytes, TReadContext& context) {
+    FileForReading().LoadFromString(std::move(bytes), context);
     readComplete_ = true;
 }
 

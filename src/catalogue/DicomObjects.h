@@ -158,6 +158,8 @@ public:
     void LoadFromString(std::string_view bytes) override;
     // The same for bytes handed over (see TDicomFile).
     void LoadFromString(std::string&& bytes);
+    // The same for any thread: the host is not asked (see TReadContext).
+    void LoadFromString(std::string&& bytes, TReadContext& context);
     // Kinds by pixel format: 8-bit, 16-bit, RGB into 4-byte voxels; a 32-bit file or one whose
     // read failed gives a cube without voxels and without geometry.
     void BuildCube() override;
