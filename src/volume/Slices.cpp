@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <thread>
 
 namespace tarvicon {
@@ -448,6 +449,169 @@ void MapValues(TLookupTable table, std::uint32_t* target, const std::uint16_t* v
     });
 }
 
+// ---- the four ways of walking a 16-bit picture ----
+
+// What every walk needs: the store, where results go, the pixel rules, the picture's extents,
+// each row's sample address and the shared ray steps, all in samples rather than bytes.
+struct TWalkPlan {
+    const std::uint16_t* Store;
+    TPictureOut Out;
+    TRayRules Rules;
+    std::int64_t Width = 0;  // e1
+    std::int64_t Height = 0; // e2
+    std::vector<std::int64_t> RowAt{};
+    std::vector<std::int64_t> Far{}, Near{};
+};
+
+// A picture without an oblique turn whose inside columns are one evenly spaced run sharing one
+// ray: every pixel reads the same offsets from its centre sample.
+struct TStraightCut {
+    std::int64_t FirstColumn = 0; // the columns inside the cube, [FirstColumn, EndColumn)
+    std::int64_t EndColumn = 0;
+    std::int64_t ColumnStep = 0; // samples between neighbouring columns
+    std::int64_t Origin = 0;     // column FirstColumn's centre sample relative to a row address
+    std::vector<TSlabEntry> Entries;
+    std::int64_t Samples = 0; // ray samples per pixel, centre not counted
+    std::int64_t Work = 0;    // samples the whole picture reads
+};
+
+// Rows or columns along memory: each slab entry shifts a whole line, read as one long vector run.
+void CutSlabLines(const TWalkPlan& plan, const TStraightCut& cut, std::int64_t rowStep) {
+    const bool alongColumns = std::abs(cut.ColumnStep) == 1;
+    const std::int64_t innerStep = alongColumns ? cut.ColumnStep : rowStep;
+    const std::int64_t columns = cut.EndColumn - cut.FirstColumn;
+    const std::int64_t count = alongColumns ? plan.Height : columns;
+    const std::int64_t first = plan.RowAt[0] + cut.Origin;
+    TLineSet lines;
+    lines.Store = plan.Store;
+    lines.Length = alongColumns ? columns : plan.Height;
+    lines.OuterStride = alongColumns ? rowStep : cut.ColumnStep;
+    lines.OutStep = alongColumns ? 1 : plan.Width;
+    lines.Reversed = innerStep < 0;
+    lines.Start.resize(std::size_t(count));
+    lines.OutBase.resize(std::size_t(count));
+    for (std::int64_t o = 0; o < count; ++o) {
+        const std::int64_t at =
+            alongColumns ? plan.RowAt[std::size_t(o)] + cut.Origin : first + o * cut.ColumnStep;
+        lines.Start[std::size_t(o)] = lines.Reversed ? at - (lines.Length - 1) : at;
+        lines.OutBase[std::size_t(o)] = alongColumns ? o * plan.Width + cut.FirstColumn : cut.FirstColumn + o;
+    }
+    ForRanges(count, cut.Work, [&](std::int64_t begin, std::int64_t end) {
+        SlabLines(lines, cut.Entries, plan.Rules, begin, end, plan.Out);
+    });
+}
+
+// A thin slice across memory costs a cache line per pixel: fetch columns ahead so fetches overlap.
+void GatherThinSlice(const TWalkPlan& plan, const TStraightCut& cut) {
+    const std::int64_t step = cut.ColumnStep, jlo = cut.FirstColumn, jhi = cut.EndColumn, e1 = plan.Width;
+    const std::int64_t ahead = std::abs(step) >= 32 ? 8 : 0;
+    ForRanges(plan.Height, cut.Work * (ahead ? kScatteredCost : 1),
+              [&](std::int64_t begin, std::int64_t end) {
+                  for (std::int64_t i = begin; i < end; ++i) {
+                      const std::uint16_t* line = plan.Store + plan.RowAt[std::size_t(i)] + cut.Origin;
+                      for (std::int64_t j = jlo; j < jhi; ++j) {
+                          if (ahead) __builtin_prefetch(line + (std::min(j + ahead, jhi - 1) - jlo) * step);
+                          plan.Out.Put(i * e1 + j, line[(j - jlo) * step]);
+                      }
+                  }
+              });
+}
+
+// Rays along memory: each pixel's ray is one run of neighbouring samples, reduced in vector registers.
+// low and high are the run's ends as offsets from the centre sample.
+void ReduceRaysAlongMemory(const TWalkPlan& plan, const TStraightCut& cut, std::int64_t low,
+                           std::int64_t high) {
+    const TRayRules& rules = plan.Rules;
+    const std::int64_t step = cut.ColumnStep, jlo = cut.FirstColumn, e1 = plan.Width;
+    ForRanges(plan.Height, cut.Work, [&](std::int64_t begin, std::int64_t end) {
+        const auto pixels = std::size_t(cut.EndColumn - jlo);
+        std::vector<std::uint16_t> result(pixels);
+        std::vector<std::uint32_t> sums(rules.Mode == TRenderMode::Average ? pixels : 0),
+            counts(rules.Mode == TRenderMode::Average ? pixels : 0);
+        for (std::int64_t i = begin; i < end; ++i) {
+            const std::uint16_t* line = plan.Store + plan.RowAt[std::size_t(i)] + cut.Origin;
+            if (rules.Mode == TRenderMode::Maximum) {
+                RunMaxima(line + low, step, std::int64_t(pixels), high - low + 1, result.data());
+                for (std::size_t j = 0; j < pixels; ++j)
+                    plan.Out.Put(i * e1 + jlo + std::int64_t(j),
+                                 std::max(line[std::int64_t(j) * step], result[j]));
+            } else {
+                RunSums(line + low, step, std::int64_t(pixels), high - low + 1, rules.Threshold, sums.data(),
+                        counts.data());
+                for (std::size_t j = 0; j < pixels; ++j) {
+                    const std::uint16_t centre = line[std::int64_t(j) * step];
+                    const bool extra = centre < rules.Threshold;
+                    plan.Out.Put(
+                        i * e1 + jlo + std::int64_t(j),
+                        std::uint16_t((sums[j] + (extra ? centre : 0)) / (counts[j] + (extra ? 1 : 0))));
+                }
+            }
+        }
+    });
+}
+
+// Any other geometry (oblique turn, uneven rays, weighted maxima): each pixel walks its own offsets.
+void WalkEachRay(const TWalkPlan& plan, std::span<const TAddressColumn> columns) {
+    const std::int64_t e1 = plan.Width;
+    std::int64_t samples = 0;
+    for (const TAddressColumn& c : columns) samples += 1 + c.FarCount + c.NearCount;
+    ForRanges(plan.Height, samples * plan.Height, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i)
+            for (std::int64_t j = 0; j < e1; ++j) {
+                const TAddressColumn& column = columns[std::size_t(j)];
+                plan.Out.Put(i * e1 + j,
+                             column.Start == kOutsideColumn
+                                 ? std::uint16_t(0)
+                                 : PixelValue(plan.Store + plan.RowAt[std::size_t(i)] + column.Start / 2,
+                                              std::span(plan.Far).first(std::size_t(column.FarCount)),
+                                              std::span(plan.Near).first(std::size_t(column.NearCount)),
+                                              plan.Rules));
+            }
+    });
+}
+
+// The straight cut of a picture without an oblique turn, when its inside columns are one evenly
+// spaced run (columnStep samples apart) whose rays are all alike.
+std::optional<TStraightCut> StraightCutOf(const TWalkPlan& plan, std::span<const TAddressColumn> columns,
+                                          std::int64_t columnStep) {
+    std::int64_t jlo = 0;
+    while (jlo < plan.Width && columns[std::size_t(jlo)].Start == kOutsideColumn) ++jlo;
+    std::int64_t jhi = plan.Width;
+    while (jhi > jlo && columns[std::size_t(jhi - 1)].Start == kOutsideColumn) --jhi;
+    if (jlo == jhi) return std::nullopt;
+    const TAddressColumn& c0 = columns[std::size_t(jlo)];
+    for (std::int64_t j = jlo; j < jhi; ++j) {
+        const TAddressColumn& c = columns[std::size_t(j)];
+        if (c.Start == kOutsideColumn || c.Start != c0.Start + (j - jlo) * columnStep * 2 ||
+            c.FarCount != c0.FarCount || c.NearCount != c0.NearCount)
+            return std::nullopt;
+    }
+    TStraightCut cut{jlo, jhi, columnStep, c0.Start / 2, {}, c0.FarCount + c0.NearCount, 0};
+    cut.Entries = SlabEntries(std::span(plan.Far).first(std::size_t(c0.FarCount)),
+                              std::span(plan.Near).first(std::size_t(c0.NearCount)));
+    // Sums and plain maxima do not care about the order: read the cube forwards.
+    if (plan.Rules.Mode == TRenderMode::Average || plan.Rules.DepthWeight == 0)
+        std::sort(cut.Entries.begin(), cut.Entries.end(),
+                  [](const TSlabEntry& a, const TSlabEntry& b) { return a.Offset < b.Offset; });
+    cut.Work = (jhi - jlo) * plan.Height * (cut.Samples + 1);
+    return cut;
+}
+
+// Whether each ray of the cut is one run of neighbouring samples, each taken once, from low to
+// high (offsets from the centre, the centre left out): then depthStep is ±1 and the order of
+// the samples does not matter.
+bool RaysAreRuns(const TStraightCut& cut, std::int64_t depthStep, const TRayRules& rules, std::int64_t& low,
+                 std::int64_t& high) {
+    bool run = std::abs(depthStep) == 1 && (rules.Mode == TRenderMode::Average || rules.DepthWeight == 0);
+    low = 0, high = 0;
+    for (const TSlabEntry& e : cut.Entries) {
+        run = run && e.Times == 1 && e.Offset != 0;
+        low = std::min(low, e.Offset);
+        high = std::max(high, e.Offset);
+    }
+    return run && std::int64_t(cut.Entries.size()) == high - low;
+}
+
 } // namespace
 
 // ---- TSliceCache ----
@@ -622,145 +786,42 @@ void TSlice::Walk32(std::uint32_t* target) const {
 
 void TSlice::Walk16(std::uint16_t* values, TRenderMode mode, std::int32_t depthWeight,
                     std::uint16_t threshold, TLookupTable table, std::uint32_t* target) const {
-    const auto* store = reinterpret_cast<const std::uint16_t*>(cube_->Voxels());
     const TRayRules rules{mode == TRenderMode::Maximum ? TRenderMode::Maximum : TRenderMode::Average,
                           depthWeight, threshold};
-    const TPictureOut out{values, target, table};
-    // Row addresses and steps in samples rather than bytes.
-    std::vector<std::int64_t> rowAt(static_cast<std::size_t>(e2_));
+    TWalkPlan plan{.Store = reinterpret_cast<const std::uint16_t*>(cube_->Voxels()),
+                   .Out = {values, target, table},
+                   .Rules = rules,
+                   .Width = e1_,
+                   .Height = e2_};
+    plan.RowAt.resize(std::size_t(e2_));
     std::int64_t row = sliceBase_;
     for (std::int64_t i = 0; i < e2_; ++i) {
         row = Add(row, rows_[std::size_t(i)]);
-        rowAt[std::size_t(i)] = row / 2;
+        plan.RowAt[std::size_t(i)] = row / 2;
     }
-    std::vector<std::int64_t> far(farSteps_.size()), near(nearSteps_.size());
-    std::transform(farSteps_.begin(), farSteps_.end(), far.begin(), [](std::int64_t s) { return s / 2; });
-    std::transform(nearSteps_.begin(), nearSteps_.end(), near.begin(), [](std::int64_t s) { return s / 2; });
+    const auto samples = [](std::int64_t bytes) { return bytes / 2; };
+    plan.Far.resize(farSteps_.size());
+    plan.Near.resize(nearSteps_.size());
+    std::transform(farSteps_.begin(), farSteps_.end(), plan.Far.begin(), samples);
+    std::transform(nearSteps_.begin(), nearSteps_.end(), plan.Near.begin(), samples);
 
-    // The columns inside the cube; without an oblique turn they are one run whose rays are
-    // all alike, and the picture can be cut a whole line of samples at a time.
-    std::int64_t jlo = 0;
-    while (jlo < e1_ && columns_[std::size_t(jlo)].Start == kOutsideColumn) ++jlo;
-    std::int64_t jhi = e1_;
-    while (jhi > jlo && columns_[std::size_t(jhi - 1)].Start == kOutsideColumn) --jhi;
-    const std::int64_t columnStep = (cosine_ / 1024) * s1_;
-    bool straight = sine_ == 0 && jlo < jhi;
-    for (std::int64_t j = jlo; straight && j < jhi; ++j) {
-        const TAddressColumn& c = columns_[std::size_t(j)];
-        const TAddressColumn& c0 = columns_[std::size_t(jlo)];
-        straight = c.Start != kOutsideColumn && c.Start == c0.Start + (j - jlo) * columnStep * 2 &&
-                   c.FarCount == c0.FarCount && c.NearCount == c0.NearCount;
-    }
-    if (straight) {
+    if (const auto cut = sine_ == 0 ? StraightCutOf(plan, columns_, (cosine_ / 1024) * s1_) : std::nullopt) {
         for (std::int64_t i = 0; i < e2_; ++i) {
-            for (std::int64_t j = 0; j < jlo; ++j) out.Put(i * e1_ + j, 0);
-            for (std::int64_t j = jhi; j < e1_; ++j) out.Put(i * e1_ + j, 0);
+            for (std::int64_t j = 0; j < cut->FirstColumn; ++j) plan.Out.Put(i * e1_ + j, 0);
+            for (std::int64_t j = cut->EndColumn; j < e1_; ++j) plan.Out.Put(i * e1_ + j, 0);
         }
-        const TAddressColumn& c0 = columns_[std::size_t(jlo)];
-        const auto farRay = std::span(far).first(std::size_t(c0.FarCount));
-        const auto nearRay = std::span(near).first(std::size_t(c0.NearCount));
-        std::vector<TSlabEntry> entries = SlabEntries(farRay, nearRay);
-        // Sums and plain maxima do not care about the order: read the cube forwards.
-        if (rules.Mode == TRenderMode::Average || rules.DepthWeight == 0)
-            std::sort(entries.begin(), entries.end(),
-                      [](const TSlabEntry& a, const TSlabEntry& b) { return a.Offset < b.Offset; });
-        const std::int64_t samples = std::int64_t(farRay.size() + nearRay.size());
-        const bool fits = rules.Mode == TRenderMode::Average ? samples < 65535
-                                                             : (rules.DepthWeight == 0 || samples < 32768);
-        const std::int64_t work = (jhi - jlo) * e2_ * (samples + 1);
-        const std::int64_t first = rowAt[0] + c0.Start / 2;
-        if (fits && (std::abs(columnStep) == 1 || std::abs(s2_) == 1)) {
-            const bool alongColumns = std::abs(columnStep) == 1;
-            const std::int64_t innerStep = alongColumns ? columnStep : s2_;
-            const std::int64_t count = alongColumns ? e2_ : jhi - jlo;
-            TLineSet lines;
-            lines.Store = store;
-            lines.Length = alongColumns ? jhi - jlo : e2_;
-            lines.OuterStride = alongColumns ? s2_ : columnStep;
-            lines.OutStep = alongColumns ? 1 : e1_;
-            lines.Reversed = innerStep < 0;
-            lines.Start.resize(std::size_t(count));
-            lines.OutBase.resize(std::size_t(count));
-            for (std::int64_t o = 0; o < count; ++o) {
-                const std::int64_t at =
-                    alongColumns ? rowAt[std::size_t(o)] + c0.Start / 2 : first + o * columnStep;
-                lines.Start[std::size_t(o)] = lines.Reversed ? at - (lines.Length - 1) : at;
-                lines.OutBase[std::size_t(o)] = alongColumns ? o * e1_ + jlo : jlo + o;
-            }
-            ForRanges(count, work, [&](std::int64_t begin, std::int64_t end) {
-                SlabLines(lines, entries, rules, begin, end, out);
-            });
-            return;
-        }
-        if (entries.empty()) {
-            // A thin slice across memory touches one cache line per pixel: ask for the lines
-            // a few columns ahead so that their fetches overlap.
-            const std::int64_t ahead = std::abs(columnStep) >= 32 ? 8 : 0;
-            ForRanges(e2_, work * (ahead ? kScatteredCost : 1), [&](std::int64_t begin, std::int64_t end) {
-                for (std::int64_t i = begin; i < end; ++i) {
-                    const std::uint16_t* line = store + rowAt[std::size_t(i)] + c0.Start / 2;
-                    for (std::int64_t j = jlo; j < jhi; ++j) {
-                        if (ahead)
-                            __builtin_prefetch(line + (std::min(j + ahead, jhi - 1) - jlo) * columnStep);
-                        out.Put(i * e1_ + j, line[(j - jlo) * columnStep]);
-                    }
-                }
-            });
-            return;
-        }
-        // Rays along memory: when every step moves one sample on, each ray is one run.
-        bool run = std::abs(s3_) == 1 && (rules.Mode == TRenderMode::Average || rules.DepthWeight == 0);
+        // Sums, counts and list positions must fit their 32- and 16-bit accumulators.
+        const bool fits = rules.Mode == TRenderMode::Average
+                              ? cut->Samples < 65535
+                              : (rules.DepthWeight == 0 || cut->Samples < 32768);
+        if (fits && (std::abs(cut->ColumnStep) == 1 || std::abs(s2_) == 1))
+            return CutSlabLines(plan, *cut, s2_);
+        if (cut->Entries.empty()) return GatherThinSlice(plan, *cut);
         std::int64_t low = 0, high = 0;
-        for (const TSlabEntry& e : entries) {
-            run = run && e.Times == 1 && e.Offset != 0;
-            low = std::min(low, e.Offset);
-            high = std::max(high, e.Offset);
-        }
-        run = run && std::int64_t(entries.size()) == high - low;
-        if (run && samples < 65535) {
-            ForRanges(e2_, work, [&](std::int64_t begin, std::int64_t end) {
-                const auto pixels = std::size_t(jhi - jlo);
-                std::vector<std::uint16_t> result(pixels);
-                std::vector<std::uint32_t> sums(rules.Mode == TRenderMode::Average ? pixels : 0),
-                    counts(rules.Mode == TRenderMode::Average ? pixels : 0);
-                for (std::int64_t i = begin; i < end; ++i) {
-                    const std::uint16_t* line = store + rowAt[std::size_t(i)] + c0.Start / 2;
-                    if (rules.Mode == TRenderMode::Maximum) {
-                        RunMaxima(line + low, columnStep, jhi - jlo, high - low + 1, result.data());
-                        for (std::size_t j = 0; j < pixels; ++j)
-                            out.Put(i * e1_ + jlo + std::int64_t(j),
-                                    std::max(line[std::int64_t(j) * columnStep], result[j]));
-                    } else {
-                        RunSums(line + low, columnStep, jhi - jlo, high - low + 1, rules.Threshold,
-                                sums.data(), counts.data());
-                        for (std::size_t j = 0; j < pixels; ++j) {
-                            const std::uint16_t centre = line[std::int64_t(j) * columnStep];
-                            const bool extra = centre < rules.Threshold;
-                            out.Put(i * e1_ + jlo + std::int64_t(j),
-                                    std::uint16_t((sums[j] + (extra ? centre : 0)) /
-                                                  (counts[j] + (extra ? 1 : 0))));
-                        }
-                    }
-                }
-            });
-            return;
-        }
+        if (RaysAreRuns(*cut, s3_, rules, low, high) && cut->Samples < 65535)
+            return ReduceRaysAlongMemory(plan, *cut, low, high);
     }
-
-    std::int64_t samples = 0;
-    for (const TAddressColumn& c : columns_) samples += 1 + c.FarCount + c.NearCount;
-    ForRanges(e2_, samples * e2_, [&](std::int64_t begin, std::int64_t end) {
-        for (std::int64_t i = begin; i < end; ++i)
-            for (std::int64_t j = 0; j < e1_; ++j) {
-                const TAddressColumn& column = columns_[std::size_t(j)];
-                out.Put(i * e1_ + j,
-                        column.Start == kOutsideColumn
-                            ? std::uint16_t(0)
-                            : PixelValue(store + rowAt[std::size_t(i)] + column.Start / 2,
-                                         std::span(far).first(std::size_t(column.FarCount)),
-                                         std::span(near).first(std::size_t(column.NearCount)), rules));
-            }
-    });
+    WalkEachRay(plan, columns_);
 }
 
 bool TPixelCube::RenderSlice(const TSliceRequest& request, TBitmap32& target, TSliceCache& cache) {
