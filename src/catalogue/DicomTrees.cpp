@@ -224,6 +224,19 @@ void TDicomTree::Clear() {
     });
 }
 
+TDicomObject& TDicomTree::AddObject(std::unique_ptr<TDicomObject> object, const std::string& caption) {
+    TDicomObject& added = *object;
+    ChangingStructure([&] {
+        auto node = std::make_unique<TTreeNode>();
+        node->caption_ = caption;
+        node->picture_ = TNodePicture::Series;
+        node->parent_ = &root_;
+        node->object_ = std::move(object);
+        root_.children_.push_back(std::move(node));
+    });
+    return added;
+}
+
 TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                                  const std::string& caption) {
     const std::string wanted = NormalKey(key);
@@ -677,6 +690,20 @@ void TDicomTree::RunSeriesOperation(const std::string& title,
         operation(*object);
         if (OperationPause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(OperationPause));
         Tell([&](ITreeListener& l) { l.CubeChanged(*this); });
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
+    EndOperation();
+}
+
+void TDicomTree::RotateSelected(const std::string& axes, double degrees, bool twin) {
+    TDicomObject* object = SelectedObject();
+    if (!object) return;
+    BeginOperation();
+    try {
+        object->Rotate(axes, degrees);
+        if (twin && TwinOverlay(*object)) overlay_->Rotate(axes, degrees);
     } catch (...) {
         EndOperation();
         throw;

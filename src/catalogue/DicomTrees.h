@@ -116,6 +116,8 @@ public:
     void LoadIndex(const std::string& prefix, const std::string& key, const std::string& path);
     // No overlay; all nodes and their objects go.
     void Clear();
+    // Files an object made elsewhere (a cuboid file) as a root node of its own; returns it.
+    TDicomObject& AddObject(std::unique_ptr<TDicomObject> object, const std::string& caption);
     // One time slice of loading (at least one file, then until the clock ticks); false when
     // there is nothing to do or the run stopped. A run builds cubes only for what it filed:
     // series of earlier runs keep their cubes and their operations.
@@ -149,6 +151,10 @@ public:
     void EndOperation();
     bool IsBusy() const { return operationDepth_ > 0; }
     bool TakeChanged();
+
+    // Turns the selected series (and, with twin, an overlay that is another object) about the
+    // axes by degrees inside the operation bracket: how the detail view's angle is made permanent.
+    void RotateSelected(const std::string& axes, double degrees, bool twin);
 
     // Listens to a parameter node; the tree reacts to the series commands.
     void Listen(TConfigNode& node);

@@ -5,10 +5,6 @@
 #include <string>
 #include <vector>
 
-namespace tarvicon {
-class TDicomTree;
-}
-
 namespace tarvicon::cli {
 
 int DumpCommand(const std::vector<std::string>& args);
@@ -16,10 +12,6 @@ int ParamsCommand(const std::vector<std::string>& args);
 int LutCommand(const std::vector<std::string>& args);
 int RenderCommand(const std::vector<std::string>& args);
 int TreeCommand(const std::vector<std::string>& args);
-
-class TParameterSession;
-// Hands the configuration document's trade-off rules to every object the tree makes.
-void ConnectTradeOff(TDicomTree& tree, TParameterSession& session);
 
 // Prints "usage: tarvicon-cli " + text to stderr and returns 2.
 int Usage(const std::string& text);

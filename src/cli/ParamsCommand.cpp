@@ -1,7 +1,7 @@
 // tarvicon-cli params and lut: the parameter tree and the colour table without a window.
 
 #include "cli/Commands.h"
-#include "cli/ParameterSession.h"
+#include "cli/ParameterOptions.h"
 #include "config/ColorMappings.h"
 #include "util/Errors.h"
 #include "util/Strings.h"
@@ -30,16 +30,15 @@ std::vector<std::uint16_t> ParseEntries(const std::string& list) {
 }
 
 int RunParameters(const std::vector<std::string>& args, bool lut) {
-    const std::string usage = lut ? std::string("lut ") + TParameterSession::Options() + "... --entries LIST"
-                                  : std::string("params ") + TParameterSession::Options() + "...";
+    const std::string usage = lut ? std::string("lut ") + ParameterOptionsUsage() + "... --entries LIST"
+                                  : std::string("params ") + ParameterOptionsUsage() + "...";
     try {
         TParameterSession session;
         std::string entries;
         for (std::size_t i = 0; i < args.size(); ++i) {
-            const auto taken = session.Take(args, i);
-            if (taken == TParameterSession::TTake::Taken) continue;
-            if (taken == TParameterSession::TTake::NotMine && lut && args[i] == "--entries" &&
-                i + 1 < args.size()) {
+            const auto taken = TakeParameterOption(session, args, i);
+            if (taken == TTake::Taken) continue;
+            if (taken == TTake::NotMine && lut && args[i] == "--entries" && i + 1 < args.size()) {
                 entries = args[++i];
                 continue;
             }
@@ -47,8 +46,7 @@ int RunParameters(const std::vector<std::string>& args, bool lut) {
         }
         if (lut) {
             if (entries.empty()) return Usage(usage);
-            auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
-            mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
+            TColorMapping& mapping = session.DetailMapping();
             const auto table = std::make_unique<TColorTable>();
             mapping.FillTable(table.get());
             for (const std::uint16_t v : ParseEntries(entries))

@@ -3,13 +3,15 @@
 
 #include "catalogue/AutoLevels.h"
 #include "catalogue/DicomObjects.h"
+#include "catalogue/ViewPictures.h"
 #include "cli/Commands.h"
-#include "cli/ParameterSession.h"
+#include "cli/ParameterOptions.h"
 #include "cli/StudyLoading.h"
 #include "cli/TerminalProgress.h"
 #include "config/ColorMappings.h"
 #include "util/Errors.h"
 #include "util/Host.h"
+#include "util/NumberTexts.h"
 #include "util/Progress.h"
 #include "util/Strings.h"
 #include "volume/CubeOperations.h"
@@ -29,10 +31,12 @@ namespace tarvicon::cli {
 
 namespace {
 
-const std::string kUsage = std::string("render --cuboid FILE ") + TParameterSession::Options() +
-                           " [--view detail|coronar|sagital|transaxial] [--position X,Y,Z | --world X,Y,Z] "
-                           "[--op OP]... [-o OUT.jpg|OUT.bmp]"
-                           " [--autolevels COUNT] [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
+const std::string kUsage =
+    std::string("render (--cuboid FILE | [-wPREFIX] [-kKEY] PATH... [--add PATH...] [--series N]) ") +
+    ParameterOptionsUsage() +
+    " [--view detail|coronar|sagital|transaxial] [--position X,Y,Z | --world X,Y,Z] "
+    "[--op OP]... [-o OUT.jpg|OUT.bmp]"
+    " [--autolevels COUNT] [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
 
 struct TRenderOptions {
     std::string cuboid;
@@ -45,6 +49,10 @@ struct TRenderOptions {
     TStudySources sources;
     int series = 0;
     std::optional<int> autolevels;
+    // The parameter options after the configuration: they act once the series is shown, as a
+    // user's changes do after the automatic set-up.
+    std::vector<std::string> parameterOptions;
+    bool configured = false;
 };
 
 std::optional<TCubePoint> ParsePoint(const std::string& text) {
@@ -59,42 +67,29 @@ std::optional<TCubePoint> ParsePoint(const std::string& text) {
     return TCubePoint{std::int32_t(v[0]), std::int32_t(v[1]), std::int32_t(v[2])};
 }
 
-// The series commands as the study tree runs them on the shown object.
-void ApplyOperation(TDicomObject& object, const std::string& operation) {
-    const auto mirror = [&object](void (*flip)(TPixelCube&)) {
-        object.SaveOriginal();
-        flip(object.Cube());
-    };
-    if (operation == "mirror-x") {
-        mirror(MirrorX);
-    } else if (operation == "mirror-y") {
-        mirror(MirrorY);
-    } else if (operation == "mirror-z") {
-        mirror(MirrorZ);
-    } else if (operation == "upscale-x" || operation == "upscale-y" || operation == "upscale-z") {
-        const char axis = char(operation.back() - 'a' + 'A');
-        const TProgressRun run(std::string("Upscaling ") + axis);
-        if (axis == 'X')
-            object.UpscaleX();
-        else if (axis == 'Y')
-            object.UpscaleY();
-        else
-            object.UpscaleZ();
-    } else if (operation == "upscale-u") {
-        const TProgressRun run("Upscaling");
-        object.UpscaleAuto();
-    } else if (operation == "filter") {
-        const TProgressRun run("Filter #1");
-        const auto kernel = SeriesFilterKernel();
-        object.ApplyFilter(1, kernel);
+// The cube operations as the study tree's series commands on the shown series.
+void ApplyOperation(TParameterSession& session, TDicomTree& tree, const std::string& operation) {
+    static constexpr struct {
+        const char* Operation;
+        const char* Command;
+    } kCommands[] = {
+        {"mirror-x", "detail/series/xpose-left-right"}, {"mirror-y", "detail/series/xpose-top-bottom"},
+        {"mirror-z", "detail/series/xpose-near-far"},   {"upscale-x", "detail/series/upscale-x"},
+        {"upscale-y", "detail/series/upscale-y"},       {"upscale-z", "detail/series/upscale-z"},
+        {"upscale-u", "detail/series/upscale-u"},       {"revert", "detail/series/revert"}};
+    for (const auto& command : kCommands)
+        if (operation == command.Operation) {
+            session.Existing(command.Command).NotifyListeners();
+            return;
+        }
+    if (operation == "filter") {
+        session.Existing("detail/series/filter").SetAsInteger(1);
     } else if (operation.rfind("rotate:", 0) == 0) {
         std::string rest = operation.substr(7);
         const std::string axes = SplitFirst(rest, ':');
         const auto degrees = ParseReal(rest);
         if (axes.empty() || !degrees) RaiseError("Invalid operation " + operation);
-        object.Rotate(axes, *degrees);
-    } else if (operation == "revert") {
-        object.Revert();
+        tree.RotateSelected(axes, *degrees, session.Existing("detail/twin").GetAsInteger() != 0);
     } else {
         RaiseError("Invalid operation " + operation);
     }
@@ -115,77 +110,58 @@ void WriteRaw(const TSliceCache& cache, const std::string& path) {
 int Render(TParameterSession& session, const TRenderOptions& options) {
     // A cuboid file is shown as an object of its own; DICOM inputs load as the viewer loads them.
     TDicomTree tree;
-    TDicomSingleImage cuboid;
-    TDicomObject* shown = &cuboid;
+    tree.OperationPause = 0;
+    session.BindTree(tree);
+    TDicomObject* shown = nullptr;
     if (!options.cuboid.empty()) {
-        cuboid.Cube().LoadFromFile(options.cuboid);
+        auto cuboid = std::make_unique<TDicomSingleImage>();
+        TPixelCube& cube = cuboid->Cube();
+        cube.LoadFromFile(options.cuboid);
+        cuboid->SetPosition({std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
+                             std::int32_t(cube.Depth() / 2)});
+        shown = &tree.AddObject(std::move(cuboid), options.cuboid);
     } else {
-        ConnectTradeOff(tree, session);
         const std::string stopped = LoadStudy(tree, options.sources);
         if (!stopped.empty()) RaiseError(stopped);
         shown = tree.ObjectAt(options.series);
         if (!shown) RaiseError("There is no series " + std::to_string(options.series));
     }
-    for (const std::string& operation : options.operations) ApplyOperation(*shown, operation);
+    tree.SelectObject(shown);
+    session.SetDetailObject(shown);
+    if (options.configured) session.AutoSetup(shown, true);
+    for (std::size_t i = 0; i < options.parameterOptions.size(); ++i)
+        TakeParameterOption(session, options.parameterOptions, i);
+    for (const std::string& operation : options.operations) ApplyOperation(session, tree, operation);
     TPixelCube& cube = shown->Cube();
     if (!options.saveCuboid.empty()) cube.SaveToFile(options.saveCuboid);
 
-    const bool detail = options.view == "detail";
-    std::string path = options.view == "coronar" ? "RFT" : options.view == "sagital" ? "BFR" : "RBF";
-    if (detail) {
-        path = session.Existing("detail/path").GetText();
-        if (path.empty()) path = "RBF";
-    }
-    if (!options.cuboid.empty())
-        shown->SetPosition({std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
-                            std::int32_t(cube.Depth() / 2)});
     if (options.world) shown->SetWorldPosition(*options.world);
     if (options.position) shown->SetPosition(*options.position);
-    const TCubePoint position = shown->Position();
     if (cube.ByteSize() == 0) RaiseError("The series holds no picture");
-
     if (options.autolevels)
-        Autolevels(*shown, NodeAt<TConfigNode>(session.Root(), "detail/colormapping/level"),
-                   *options.autolevels);
-    auto& mapping = NodeAt<TColorMapping>(session.Root(), "detail/colormapping");
-    mapping.SetGamma(session.Existing("detail/gamma").GetAsFloat());
-    auto& table = shown->ColorTable();
-    mapping.FillTable(&table);
+        Autolevels(*shown, session.Existing("detail/colormapping/level"), *options.autolevels);
+    // The main window hands the projection switches to the shown object.
+    shown->SetMipDetail(session.Existing("detail/mip-detail").GetAsInteger() != 0);
+    shown->SetMipNavi(session.Existing("detail/mip-navi").GetAsInteger() != 0);
 
-    TPictureInputs inputs;
-    inputs.PictureWidth = cube.ExtentAlong(path, 0);
-    inputs.PictureHeight = cube.ExtentAlong(path, 1);
-    inputs.Depth = cube.ExtentAlong(path, 2);
-    inputs.Thickness = detail ? session.Existing("detail/thickness").GetAsInteger() : 1;
-    inputs.MipAllowed = detail;
-    inputs.MipDetail = session.Existing("detail/mip-detail").GetAsInteger() != 0;
-    inputs.MipNavi = session.Existing("detail/mip-navi").GetAsInteger() != 0;
-    inputs.HasMapping = true;
-    inputs.WindowLow = mapping.WindowLow();
-    inputs.PhaseSplit = mapping.PhaseSplit();
-    const TPictureRequest request = ChoosePictureRequest(inputs);
-    const std::int32_t angle = detail ? session.Existing("detail/angle").GetAsInteger() : 0;
-    const std::int32_t depthWeight = detail ? session.Existing("detail/light3d").GetAsInteger() : 0;
-
+    TViewSettings settings =
+        options.view == "detail" ? DetailViewSettings(session.Root()) : NavigationViewSettings(options.view);
+    settings.SmallestExtent = 0;
+    TColorMapping& mapping = session.DetailMapping();
     TBitmap32 picture;
     TSliceCache cache;
-    const auto renderOnce = [&] {
-        cache.Clear();
-        cube.RenderSlice({position, path, request.Mode, table, request.Thickness, angle, depthWeight,
-                          request.Threshold},
-                         picture, cache);
-    };
-    renderOnce();
+    BuildViewPicture(shown, &mapping, settings, picture, cache);
     if (options.repeat > 0) {
         std::vector<double> times;
         for (int i = 0; i < options.repeat; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            renderOnce();
+            cache.Clear();
+            BuildViewPicture(shown, &mapping, settings, picture, cache);
             times.push_back(
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(times.begin(), times.end());
-        std::printf("median_ms=%.3f\n", times[times.size() / 2]);
+        std::printf("median_ms=%s\n", FormatFixed(times[times.size() / 2], 3).c_str());
     }
     if (!options.picture.empty()) SavePicture(picture, options.picture);
     if (!options.raw.empty()) {
@@ -202,15 +178,30 @@ int RenderCommand(const std::vector<std::string>& args) {
         TParameterSession session;
         TRenderOptions options;
         for (std::size_t i = 0; i < args.size(); ++i) {
-            const auto taken = session.Take(args, i);
-            if (taken == TParameterSession::TTake::Taken) continue;
-            if (taken == TParameterSession::TTake::BadUsage) return Usage(kUsage);
+            // The configuration is read at once; the other parameter options wait for the series.
+            if (args[i] == "--config") {
+                const auto taken = TakeParameterOption(session, args, i);
+                if (taken != TTake::Taken) return Usage(kUsage);
+                options.configured = true;
+                continue;
+            }
+            if (args[i] == "--snapshot") {
+                options.parameterOptions.push_back(args[i]);
+                continue;
+            }
+            if (args[i] == "--apply" || args[i] == "--set" || args[i] == "--fire" || args[i] == "--get") {
+                if (i + 1 >= args.size()) return Usage(kUsage);
+                options.parameterOptions.push_back(args[i]);
+                options.parameterOptions.push_back(args[++i]);
+                continue;
+            }
             const std::string& option = args[i];
             if (option == "--yes") {
                 options.yes = true;
                 continue;
             }
-            if (option.rfind("--", 0) != 0 && option != "-o" && TakeStudyArgument(option, options.sources))
+            if ((option == "--add" || (option.rfind("--", 0) != 0 && option != "-o")) &&
+                TakeStudyArgument(option, options.sources))
                 continue;
             if (i + 1 >= args.size()) return Usage(kUsage);
             const std::string& value = args[++i];
@@ -248,7 +239,7 @@ int RenderCommand(const std::vector<std::string>& args) {
                 return Usage(kUsage);
             }
         }
-        if (options.cuboid.empty() == options.sources.Paths.empty()) return Usage(kUsage);
+        if (options.cuboid.empty() == options.sources.First.Paths.empty()) return Usage(kUsage);
         THeadlessHost host(options.yes);
         const TScopedHost scopedHost(host);
         const TTerminalProgress progress;

@@ -1,8 +1,9 @@
 #pragma once
-// Loading a study as the viewer's command line does: every argument that is not an option is an
-// index document (when a prefix or key is given), a file whose folder is scanned, or a folder;
-// then the load steps run until the squeeze is done.
+// Loading a study as the viewer does, to the end of each run: the command line's paths first
+// (the tree cleared before them), then the paths of --add as a second run into the same study,
+// as the viewer's Add folder does.
 
+#include "catalogue/CommandLines.h"
 #include "catalogue/DicomTrees.h"
 
 #include <string>
@@ -11,17 +12,16 @@
 namespace tarvicon::cli {
 
 struct TStudySources {
-    std::vector<std::string> Paths;
-    std::string Prefix; // "-w": put before each instance key of an index document
-    std::string Key;    // "-k": key of protected entries
+    TCommandLine First;
+    std::vector<std::string> Added; // the paths after --add
+    bool Adding = false;            // --add was given: later paths are added
 };
 
-// Takes "-w…" and "-k…" (either case, the value joined to the option, the first one wins) and
-// plain paths; false for any other argument.
+// Takes a study argument: -w/-k, a path, "--add" and the paths after it; false for any other.
 bool TakeStudyArgument(const std::string& argument, TStudySources& sources);
 
-// Queues the sources and runs the load to its end. Returns the message of a run stopped by
-// errors, empty when the run finished.
+// Loads the sources, each run to its end. Returns the message of a run stopped by errors
+// (the load stops there), empty when every run finished.
 std::string LoadStudy(TDicomTree& tree, const TStudySources& sources);
 
 } // namespace tarvicon::cli

@@ -1,7 +1,7 @@
 // tarvicon-cli tree: the study tree of folders, files and index documents.
 
 #include "cli/Commands.h"
-#include "cli/ParameterSession.h"
+#include "cli/ParameterOptions.h"
 #include "cli/StudyLoading.h"
 #include "cli/TerminalProgress.h"
 
@@ -33,29 +33,22 @@ void PrintNode(const TTreeNode& node, int depth) {
 
 } // namespace
 
-void ConnectTradeOff(TDicomTree& tree, TParameterSession& session) {
-    tree.SetOnGetTradeOff([&session](const TDicomObject& object) {
-        return FindTradeOff(session.Document(),
-                            [&object](const std::string& filter) { return object.Matches(filter); });
-    });
-}
-
 int TreeCommand(const std::vector<std::string>& args) {
-    const std::string usage = "tree [-wPREFIX] [-kKEY] [--config DOC] PATH...";
+    const std::string usage = "tree [-wPREFIX] [-kKEY] [--config DOC] PATH... [--add PATH...]";
     try {
         TParameterSession session;
         TStudySources sources;
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--config") {
-                if (session.Take(args, i) != TParameterSession::TTake::Taken) return Usage(usage);
+                if (TakeParameterOption(session, args, i) != TTake::Taken) return Usage(usage);
                 continue;
             }
             if (!TakeStudyArgument(args[i], sources)) return Usage(usage);
         }
-        if (sources.Paths.empty()) return Usage(usage);
+        if (sources.First.Paths.empty()) return Usage(usage);
         const TTerminalProgress progress;
         TDicomTree tree;
-        ConnectTradeOff(tree, session);
+        session.BindTree(tree);
         const std::string stopped = LoadStudy(tree, sources);
         for (const auto& root : tree.Roots()) PrintNode(*root, 0);
         if (!stopped.empty()) {

@@ -1,0 +1,35 @@
+#pragma once
+// The viewer's command line: "-c" names the configuration document, "-w" and "-k" the prefix
+// and key of index documents (each recognised by its first two characters in any letter case,
+// the value joined to it, the first one winning); every other argument names something to open.
+
+#include "catalogue/DicomTrees.h"
+
+#include <string>
+#include <vector>
+
+namespace tarvicon {
+
+struct TCommandLine {
+    std::string ConfigPath; // "-c"; empty: the program's path with the extension ".cfg"
+    std::string Prefix;     // "-w": put before each instance key of an index document
+    std::string Key;        // "-k": key of protected entries
+    std::vector<std::string> Paths;
+};
+
+// Takes one argument into the command line; false for an option other than -c, -w and -k.
+bool TakeCommandLineArgument(const std::string& argument, TCommandLine& commandLine);
+
+// The configuration document's path: "-c", else the program's path with its extension
+// replaced by ".cfg".
+std::string ConfigurationPath(const TCommandLine& commandLine, const std::string& programPath);
+
+// Queues what the command line names: the tree is cleared before the first path; with a prefix
+// or key a path is an index document, else an existing file's folder or the path as a folder.
+// True when at least one path was handed over.
+bool ProcessCommandLine(TDicomTree& tree, const TCommandLine& commandLine);
+
+// Queues more paths into the tree as the viewer's Add folder does: nothing is cleared.
+void AddPaths(TDicomTree& tree, const TCommandLine& commandLine);
+
+} // namespace tarvicon
