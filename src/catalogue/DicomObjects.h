@@ -5,6 +5,7 @@
 // of the views, and wrap the cube operations with a memory question and a saved first cube.
 
 #include "dicom/Dicoms.h"
+#include "util/Colors.h"
 #include "volume/CubeOperations.h"
 #include "volume/PixelCube.h"
 
@@ -21,9 +22,6 @@
 namespace tarvicon {
 
 class TDicomObject;
-
-// One colour per unsigned 16-bit sample.
-using TColorTable = std::array<std::uint32_t, 65536>;
 
 // The configuration's trade-off element for an object; an empty node for none.
 using TTradeOffHandler = std::function<pugi::xml_node(const TDicomObject& object)>;

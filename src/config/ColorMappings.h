@@ -4,13 +4,12 @@
 // table, an optional phase split and a gamma correction applied last.
 
 #include "config/Schema.h"
+#include "util/Colors.h"
 
 #include <array>
 #include <optional>
 
 namespace tarvicon {
-
-using TColorTable = std::array<TColor, 65536>;
 
 struct TPaletteEntry {
     std::uint8_t Red = 0;

@@ -3,13 +3,12 @@
 // the colour mapping's parameters (level, scaling, coloring, colour, phase).
 
 #include "config/ConfigNodes.h"
+#include "util/Colors.h"
 
 #include <array>
 #include <optional>
 
 namespace tarvicon {
-
-using TColor = std::uint32_t; // alpha 24..31, red 16..23, green 8..15, blue 0..7
 
 // The root: creates "detail".
 class TPresetNode : public TConfigNode {

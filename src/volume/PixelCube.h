@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <iosfwd>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,9 +29,6 @@ class TSliceCache;
 struct TSliceRequest;
 
 using THistogram = std::array<std::uint32_t, 65536>;
-
-// The colour look-up table a picture is mapped through: one 0xAARRGGBB per unsigned 16-bit value.
-using TLookupTable = std::span<const std::uint32_t, 65536>;
 
 class TPixelCube {
 public:

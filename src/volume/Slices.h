@@ -4,6 +4,7 @@
 // picture is pointer arithmetic. TSliceCache keeps the raw 16-bit results of the last
 // whole-cube projection, so that a new colour table only re-maps them.
 
+#include "util/Colors.h"
 #include "volume/PixelCube.h"
 
 #include <cstdint>
