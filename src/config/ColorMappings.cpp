@@ -167,12 +167,16 @@ void TColorMapping::FillTable(TColorTable* table) {
     dirty_ = false;
 }
 
-std::optional<TPalette> TColorMapping::CreatePalette(bool force) {
-    LoadParams();
-    if (!coloringTable_ && !force) return std::nullopt;
+std::optional<TPalette> TColorMapping::CreatePalette(bool force) const {
+    // Read from the tree, not through LoadParams: the view and the colour bar go on reading the
+    // window of the last FillTable.
+    const auto& table = NodeAt<TColoringNode>(*this, "coloring").Table();
+    if (!table && !force) return std::nullopt;
+    const TColor low = NodeAt<TColorNode>(*this, "coloring/low").GetColor();
+    const TColor high = NodeAt<TColorNode>(*this, "coloring/high").GetColor();
     TPalette palette;
     for (std::uint16_t i = 0; i < 256; ++i) {
-        const TColor c = coloringTable_ ? (*coloringTable_)[i] : Blend(i, 0, 255, low_, high_);
+        const TColor c = table ? (*table)[i] : Blend(i, 0, 255, low, high);
         palette[i] = {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
                       static_cast<std::uint8_t>(c), 2};
     }

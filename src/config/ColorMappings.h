@@ -37,9 +37,10 @@ public:
     void LoadParams();
     void SetGamma(double gamma);
     TColor ApplyGamma(TColor color) const;
-    // 256 entries for 8-bit pictures from the current colours and colour table; none without a
-    // colour table unless forced.
-    std::optional<TPalette> CreatePalette(bool force);
+    // 256 entries for 8-bit pictures from the coloring's current low and high colours and colour
+    // table; none without a colour table unless forced. The window, phase split and colours of
+    // the last FillTable stay as they are.
+    std::optional<TPalette> CreatePalette(bool force) const;
 
     bool Dirty() const { return dirty_; }
     std::uint16_t ScaleLow() const { return scaleLow_; }

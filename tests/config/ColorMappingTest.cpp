@@ -176,5 +176,25 @@ TEST(ColorMapping, ColourTableInsideTheWindowAndPalettes) {
     EXPECT_EQ((*palette)[200].Blue, 2);
 }
 
+// The view and the colour bar read the window of the last FillTable; making a palette for an
+// export in between must not move it, nor the colours the table was filled with.
+TEST(ColorMapping, PaletteKeepsTheStateOfTheLastFill) {
+    TMappingFixture f;
+    f.Level("20", "80", "50");
+    const TColorTable filled = f.Fill();
+    f.Level("30", "60", "10");
+    NodeAt<TColorNode>(f.mapping, "coloring/low").SetColor(Argb(255, 64, 32, 48));
+    const auto palette = f.mapping.CreatePalette(true);
+    ASSERT_TRUE(palette.has_value());
+    EXPECT_EQ((*palette)[0].Red, 64 * 255 / 256) << "the palette takes the current low colour";
+    EXPECT_EQ(f.mapping.ScaleLow(), 10);
+    EXPECT_EQ(f.mapping.WindowLow(), 408);
+    EXPECT_EQ(f.mapping.WindowHigh(), 1602);
+    EXPECT_EQ(f.mapping.PhaseSplit(), 1005);
+    EXPECT_EQ(f.mapping.ScaleHigh(), 2000);
+    for (const std::uint16_t v : {0, 200, 408, 700, 1005, 1300, 1602, 1700, 3000})
+        EXPECT_EQ(f.mapping.ColorOf(v), filled[v]) << "entry " << v;
+}
+
 } // namespace
 } // namespace tarvicon
