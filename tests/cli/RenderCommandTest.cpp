@@ -1,3 +1,4 @@
+#include "support/StudyFiles.h"
 #include "support/TestSupport.h"
 #include "volume/PixelCube.h"
 
@@ -163,6 +164,71 @@ TEST_F(RenderCommand, BadInputGivesTheMessage) {
             EXPECT_EQ(result.Err, c.err);
         }
     }
+}
+
+} // namespace
+} // namespace tarvicon
+
+namespace tarvicon {
+namespace {
+
+// A CT series of a study folder and an MR image in a second folder.
+class RenderStudy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(first);
+        std::filesystem::create_directories(second);
+        for (int i = 0; i < 4; ++i) {
+            test::TImage im;
+            im.Number = std::to_string(i + 1);
+            im.Position = i;
+            im.Thickness = "1";
+            im.Size = 20;
+            test::WriteFile(first / std::to_string(i), test::ImageFile(im));
+        }
+        test::TImage mr;
+        mr.Series = "1.2.3.8";
+        mr.Modality = "MR";
+        test::WriteFile(second / "mr", test::ImageFile(mr));
+    }
+    test::TTempDir folder;
+    std::filesystem::path first = folder.Path() / "first", second = folder.Path() / "second";
+    std::string raw = (folder.Path() / "picture.raw").string(),
+                bmp = (folder.Path() / "picture.bmp").string();
+};
+
+TEST_F(RenderStudy, ConfigurationShowsTheSeriesAsAtFirstSight) {
+    const std::string document = std::string(TARVICON_SOURCE) + "/config/tarvicon.cfg";
+    const auto result =
+        Cli({"render", first.string(), "--config", document, "--get", "detail/colormapping/level/high",
+             "--get", "detail/colormapping/level/scaling/units", "-o", bmp});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    // The CT series gets the automatic preset of its modality: the brain window in HU.
+    EXPECT_EQ(result.Out, "detail/colormapping/level/high=80\ndetail/colormapping/level/scaling/units=HU\n");
+    // Options after the configuration act on the shown series, as a user's changes do.
+    const auto changed =
+        Cli({"render", first.string(), "--config", document, "--set", "detail/colormapping/level/high=200",
+             "--get", "detail/colormapping/level/high"});
+    EXPECT_EQ(changed.Out, "detail/colormapping/level/high=200\n") << changed.Err;
+}
+
+TEST_F(RenderStudy, AddedFoldersLeaveTheFirstStudysPictures) {
+    const std::vector<std::string> picture = {"--series", "0", "--op", "upscale-z", "--raw", raw, "-o", bmp};
+    std::vector<std::string> args{"render", first.string()};
+    args.insert(args.end(), picture.begin(), picture.end());
+    ASSERT_EQ(Cli(args).Status, 0);
+    const std::string rawBefore = test::ReadFile(raw), bmpBefore = test::ReadFile(bmp);
+    args = {"render", first.string(), "--add", second.string(), first.string()};
+    args.insert(args.end(), picture.begin(), picture.end());
+    const auto added = Cli(args);
+    ASSERT_EQ(added.Status, 0) << added.Err;
+    EXPECT_EQ(test::ReadFile(raw), rawBefore);
+    EXPECT_EQ(test::ReadFile(bmp), bmpBefore);
+
+    const auto tree = Cli({"tree", first.string(), "--add", second.string()});
+    ASSERT_EQ(tree.Status, 0) << tree.Err;
+    EXPECT_NE(tree.Out.find("(CT[4])"), std::string::npos) << tree.Out;
+    EXPECT_NE(tree.Out.find("(MR)"), std::string::npos) << tree.Out;
 }
 
 } // namespace
