@@ -1,7 +1,7 @@
 #include "catalogue/AutoLevels.h"
 
 #include "config/Schema.h"
-#include "dicom/ElementReader.h"
+#include "dicom/Dicoms.h"
 #include "util/Strings.h"
 
 #include <algorithm>

@@ -135,6 +135,20 @@ const char* PixelFormatName(TPixelFormat format) {
     return "";
 }
 
+std::string LookupValue(const std::vector<std::string>& elements, std::string_view key) {
+    const auto lower = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 'A' && byte <= 'Z' ? byte + 32 : byte;
+    };
+    for (const std::string& line : elements) {
+        if (line.size() <= key.size() || line[key.size()] != '=') continue;
+        if (std::equal(key.begin(), key.end(), line.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
 std::string SlicePositionText(const std::vector<std::string>& elements) {
     std::string text = LookupValue(elements, "Slice Location");
     if (!text.empty()) return text;
@@ -195,10 +209,10 @@ public:
         default:
             RaiseError("Invalid pixel size");
         }
-        file_.width_ = CheckedRange<std::uint16_t>(IntegerOr(LookupValue(elements, "columns"), 0));
-        file_.height_ = CheckedRange<std::uint16_t>(IntegerOr(LookupValue(elements, "rows"), 0));
-        const long long frames = reader_.FrameCountSeen();
-        file_.frameCount_ = frames <= 0 ? 1 : CheckedRange<std::uint16_t>(frames);
+        file_.width_ = CheckedRange<std::uint16_t>(WholeNumberOr(LookupValue(elements, "columns"), 0));
+        file_.height_ = CheckedRange<std::uint16_t>(WholeNumberOr(LookupValue(elements, "rows"), 0));
+        const std::optional<long long> frames = reader_.FrameCountSeen();
+        file_.frameCount_ = !frames || *frames == 0 ? 1 : CheckedRange<std::uint16_t>(*frames);
 
         if (Host().ShiftHeld()) Dump();
 
@@ -344,7 +358,9 @@ void TDicomFile::Load(std::string_view bytes, std::string* owned) {
         dump += "# ";
         for (std::size_t i = at; i < bytes.size() && i < at + 128; ++i) hex(i);
         elements_.push_back(std::move(dump));
-        throw WException(message + "\r\nTag: " + reader.Key());
+        const std::string raised = message + "\r\nTag: " + reader.Key();
+        if (dynamic_cast<const WRangeError*>(&failure)) throw WRangeError(raised);
+        throw WException(raised);
     }
 }
 

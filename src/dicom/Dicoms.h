@@ -66,6 +66,9 @@ private:
     std::int32_t imageNumber_ = 0;
 };
 
+// Value of the first line whose key equals key without regard to letter case; empty if none.
+std::string LookupValue(const std::vector<std::string>& elements, std::string_view key);
+
 // The slice position text of an element list: "Slice Location", else the part of
 // "Image Position Patient" after its second backslash.
 std::string SlicePositionText(const std::vector<std::string>& elements);

@@ -1,10 +1,12 @@
 #include "dicom/ElementReader.h"
 
+#include "dicom/Dicoms.h"
 #include "dicom/TagDictionary.h"
 #include "util/Errors.h"
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -23,7 +25,7 @@ constexpr std::string_view kDelimitationPattern{"\xFE\xFF\xDD\xE0\x00\x00\x00\x0
 
 enum class TLengthField { Short, Long };
 
-enum class TValueKind { Text, OB, Sequence, Pixel, Numbers, Tags };
+enum class TValueKind { Text, UN, OB, Sequence, Pixel, Numbers, Tags };
 enum class TNumber { U16, S16, U32, S32, F32, F64, None };
 
 struct TVrInfo {
@@ -36,7 +38,9 @@ struct TVrInfo {
 const TVrInfo* LookupVr(char a, char b) {
     using enum TValueKind;
     static constexpr TVrInfo text{TLengthField::Short, Text};
-    static constexpr TVrInfo un{TLengthField::Long, Text};
+    // The later VRs with the long length field (OD to UV); their values are kept as text.
+    static constexpr TVrInfo longText{TLengthField::Long, Text};
+    static constexpr TVrInfo un{TLengthField::Long, UN};
     static constexpr TVrInfo ob{TLengthField::Long, OB};
     static constexpr TVrInfo ow{TLengthField::Long, Pixel};
     static constexpr TVrInfo sq{TLengthField::Long, Sequence};
@@ -50,11 +54,14 @@ const TVrInfo* LookupVr(char a, char b) {
     static constexpr struct {
         char Name[3];
         const TVrInfo* Info;
-    } kTable[] = {{"AE", &text}, {"AS", &text}, {"CS", &text}, {"DA", &text}, {"DS", &text},
-                  {"DT", &text}, {"IS", &text}, {"LO", &text}, {"LT", &text}, {"PN", &text},
-                  {"SH", &text}, {"ST", &text}, {"TM", &text}, {"UI", &text}, {"UN", &un},
-                  {"OB", &ob},   {"OW", &ow},   {"SQ", &sq},   {"US", &us},   {"SS", &ss},
-                  {"UL", &ul},   {"SL", &sl},   {"FL", &fl},   {"FD", &fd},   {"AT", &at}};
+    } kTable[] = {
+        {"AE", &text},     {"AS", &text},     {"CS", &text},     {"DA", &text},     {"DS", &text},
+        {"DT", &text},     {"IS", &text},     {"LO", &text},     {"LT", &text},     {"PN", &text},
+        {"SH", &text},     {"ST", &text},     {"TM", &text},     {"UI", &text},     {"UN", &un},
+        {"OB", &ob},       {"OW", &ow},       {"SQ", &sq},       {"US", &us},       {"SS", &ss},
+        {"UL", &ul},       {"SL", &sl},       {"FL", &fl},       {"FD", &fd},       {"AT", &at},
+        {"OD", &longText}, {"OF", &longText}, {"OL", &longText}, {"OV", &longText}, {"SV", &longText},
+        {"UC", &longText}, {"UR", &longText}, {"UT", &longText}, {"UV", &longText}};
     for (const auto& row : kTable)
         if (row.Name[0] == a && row.Name[1] == b) return row.Info;
     return nullptr;
@@ -90,15 +97,6 @@ std::int32_t FloatToInt32(double value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(whole)));
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::size_t TPixelPieces::Size() const {
@@ -124,22 +122,20 @@ void TPixelPieces::Append(std::string_view bytes) {
     Encapsulated = false;
 }
 
-std::string LookupValue(const std::vector<std::string>& elements, std::string_view key) {
-    for (const std::string& line : elements) {
-        if (line.size() <= key.size() || line[key.size()] != '=') continue;
-        if (EqualNoCase(std::string_view(line).substr(0, key.size()), key))
-            return line.substr(key.size() + 1);
-    }
-    return {};
-}
-
-long long IntegerOr(std::string_view text, long long fallback) {
+long long WholeNumberOr(std::string_view text, long long fallback) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     long long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return fallback;
-    if (value < INT32_MIN || value > INT32_MAX) return fallback;
+    if (text.empty() || end != text.data() + text.size()) return fallback;
+    // Too many digits is still a number, only one out of every range.
+    if (error == std::errc::result_out_of_range) return text.front() == '-' ? LLONG_MIN : LLONG_MAX;
+    if (error != std::errc()) return fallback;
     return value;
+}
+
+long long IntegerOr(std::string_view text, long long fallback) {
+    const long long value = WholeNumberOr(text, fallback);
+    return value < INT32_MIN || value > INT32_MAX ? fallback : value;
 }
 
 int BytesPerPixelOf(const std::vector<std::string>& elements) {
@@ -237,6 +233,14 @@ void TElementReader::ReadElement() {
     }
 
     switch (vr->Kind) {
+    case TValueKind::UN:
+        // A value of unknown VR and undefined length can only be a sequence.
+        if (length == kUndefinedLength && group != 0x7FE0) {
+            StoreOwnedValue(ReadSequence(length));
+            return;
+        }
+        ReadTextValue(length);
+        return;
     case TValueKind::OB:
         if (group == 0x7FE0 && length == kUndefinedLength) {
             ReadPixelData(length, TPixelVr::OB);
@@ -244,8 +248,7 @@ void TElementReader::ReadElement() {
         }
         [[fallthrough]];
     case TValueKind::Text:
-        if (length >= kLongestText) RaiseError("Item size out of mind");
-        StoreValue(ReadText(length));
+        ReadTextValue(length);
         return;
     case TValueKind::Sequence:
         StoreOwnedValue(ReadSequence(length));
@@ -262,8 +265,9 @@ void TElementReader::ReadElement() {
     }
 }
 
-void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t length) {
-    Read16(); // the high half of a 32-bit implicit length, not used
+void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t lowHalf) {
+    // The candidate VR was the low half of the 32-bit length; the next two bytes are the high half.
+    const std::uint32_t length = lowHalf | std::uint32_t{Read16()} << 16;
     switch (rule) {
     case TReadRule::US: {
         std::string value;
@@ -276,9 +280,17 @@ void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t length) {
                       TPixelVr::Implicit);
         return;
     case TReadRule::None:
-        StoreValue(ReadText(length));
+        if (length == kUndefinedLength)
+            StoreOwnedValue(ReadSequence(length));
+        else
+            ReadTextValue(length);
         return;
     }
+}
+
+void TElementReader::ReadTextValue(std::uint32_t length) {
+    if (length >= kLongestText) RaiseError("Item size out of mind");
+    StoreValue(ReadText(length));
 }
 
 void TElementReader::StoreValue(std::string_view value) {
@@ -384,7 +396,7 @@ std::string TElementReader::ReadSequence(std::uint32_t length) {
 }
 
 void TElementReader::ReadPixelData(std::uint32_t length, TPixelVr vr) {
-    if (vr != TPixelVr::Implicit) frameCountSeen_ = IntegerOr(LookupValue(elements_, "0028.0008"), 1);
+    if (vr != TPixelVr::Implicit) frameCountSeen_ = WholeNumberOr(LookupValue(elements_, "0028.0008"), 1);
     if (length == kUndefinedLength || (length == 0 && vr != TPixelVr::Implicit)) {
         ReadEncapsulated();
         return;
@@ -392,10 +404,16 @@ void TElementReader::ReadPixelData(std::uint32_t length, TPixelVr vr) {
 
     long long expected = 0;
     if (vr != TPixelVr::Implicit) {
-        const long long columns = IntegerOr(LookupValue(elements_, "columns"), 0);
-        const long long rows = IntegerOr(LookupValue(elements_, "rows"), 0);
-        if (vr == TPixelVr::OW && columns * rows == 0) RaiseError("Invalid image size 1");
-        expected = columns * rows * BytesPerPixelOf(elements_) * frameCountSeen_;
+        const long long columns = WholeNumberOr(LookupValue(elements_, "columns"), 0);
+        const long long rows = WholeNumberOr(LookupValue(elements_, "rows"), 0);
+        if (vr == TPixelVr::OW && (columns == 0 || rows == 0)) RaiseError("Invalid image size 1");
+        const long long bytesPerPixel = BytesPerPixelOf(elements_);
+        const long long frames = *frameCountSeen_;
+        // A factor out of its range fails the read at its end; until then the size is not needed.
+        const auto within = [](long long value, long long high) { return value >= 0 && value <= high; };
+        if (within(columns, 65535) && within(rows, 65535) && within(bytesPerPixel, 4) &&
+            within(frames, 65535))
+            expected = columns * rows * bytesPerPixel * frames;
     }
     const std::string_view bytes = ReadText(length);
     if (static_cast<long long>(bytes.size()) < expected)

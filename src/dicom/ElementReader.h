@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,8 +42,8 @@ public:
     // The pixel data gathered so far.
     TPixelPieces& Pixels() { return pixels_; }
     // The frame count looked up at the last explicit OW, or OB of undefined length in group
-    // 7FE0; -1 when there was none.
-    long long FrameCountSeen() const { return frameCountSeen_; }
+    // 7FE0; nothing when there was none.
+    std::optional<long long> FrameCountSeen() const { return frameCountSeen_; }
 
 private:
     enum class TPixelVr { Implicit, OB, OW };
@@ -53,7 +54,8 @@ private:
     std::string_view ReadText(std::uint32_t length);
 
     void ReadElement();
-    void ReadImplicit(TReadRule rule, std::uint16_t length);
+    void ReadImplicit(TReadRule rule, std::uint16_t lowHalf);
+    void ReadTextValue(std::uint32_t length);
     std::string ReadNumbers(int number, std::uint32_t length);
     std::string ReadTags(std::uint32_t length);
     std::string ReadSequence(std::uint32_t length);
@@ -70,15 +72,16 @@ private:
     std::size_t pos_ = 0;
     std::string key_;
     TPixelPieces pixels_;
-    long long frameCountSeen_ = -1;
+    std::optional<long long> frameCountSeen_;
     std::deque<std::string> ownedValues_; // values that became pixel data but are not input bytes
 };
 
-// Value of the first line whose key equals key without regard to letter case; empty if none.
-std::string LookupValue(const std::vector<std::string>& elements, std::string_view key);
-
 // Integer of a value text, or fallback when the text is not a whole number that fits 32 bits.
 long long IntegerOr(std::string_view text, long long fallback);
+
+// Whole number of a value text, or fallback when the text is none; too many digits give the
+// smallest or largest 64-bit number.
+long long WholeNumberOr(std::string_view text, long long fallback);
 
 // Bytes per pixel from the element list; raises "Illegal pixel size 1".
 int BytesPerPixelOf(const std::vector<std::string>& elements);

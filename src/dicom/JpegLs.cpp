@@ -1,6 +1,7 @@
 #include "dicom/JpegLs.h"
 
 #include "dicom/JpegLsApi.h"
+#include "dicom/JpegLsInternals.h"
 #include "util/Errors.h"
 #include "util/Folders.h"
 
@@ -10,6 +11,7 @@
 #include <dlfcn.h>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -84,7 +86,7 @@ TJpegLsDecoder::TJpegLsDecoder() {
         }
     }
     handle_ = library.Handle ? library.Create() : nullptr;
-    if (handle_) library.SetMessageCallback(handle_, &TJpegLsDecoder::MessageCallback, this);
+    if (handle_) library.SetMessageCallback(handle_, &TJpegLsCallbacks::Message, this);
 }
 
 TJpegLsDecoder::~TJpegLsDecoder() {
@@ -94,10 +96,10 @@ TJpegLsDecoder::~TJpegLsDecoder() {
     --library.LiveDecoders;
 }
 
-void TJpegLsDecoder::SetInput(std::span<const std::uint8_t> input) {
-    input_ = input.data();
-    inputLength_ = input.size();
-    position_ = 0;
+void TJpegLsCallbacks::SetInput(TJpegLsDecoder& decoder, std::span<const std::uint8_t> input) {
+    decoder.input_ = input.data();
+    decoder.inputLength_ = input.size();
+    decoder.position_ = 0;
 }
 
 std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info) {
@@ -131,12 +133,12 @@ std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info) {
 }
 
 std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> input, std::uint64_t limit) {
-    SetInput(input);
+    TJpegLsCallbacks::SetInput(*this, input);
     output_.clear();
     if (!handle_) return {};
     const TCodecLibrary& library = Library();
     // The codec reports failures through CheckOk; a failed decode simply leaves a short output.
-    library.StartDecode(handle_, &TJpegLsDecoder::ReadCallback, this);
+    library.StartDecode(handle_, &TJpegLsCallbacks::Read, this);
     library.CheckOk(handle_);
     std::vector<char> info(JPEGLS_INFO_SIZE);
     library.GetInfo(handle_, info.data());
@@ -146,12 +148,12 @@ std::vector<std::uint8_t> TJpegLsDecoder::Decode(std::span<const std::uint8_t> i
     info.back() = '\0';
     const std::optional<std::uint64_t> frameBytes = JpegLsFrameBytes(info.data());
     if (frameBytes && *frameBytes > limit) return {};
-    library.DecodeToCB(handle_, &TJpegLsDecoder::WriteCallback, this);
+    library.DecodeToCB(handle_, &TJpegLsCallbacks::Write, this);
     library.CheckOk(handle_);
     return std::exchange(output_, {});
 }
 
-std::size_t TJpegLsDecoder::ReadCallback(void* user, void* buffer, std::size_t size) {
+std::size_t TJpegLsCallbacks::Read(void* user, void* buffer, std::size_t size) {
     auto& self = *static_cast<TJpegLsDecoder*>(user);
     if (size == 0) return 0;
     const std::size_t count = std::min(size, self.inputLength_ - self.position_);
@@ -160,14 +162,14 @@ std::size_t TJpegLsDecoder::ReadCallback(void* user, void* buffer, std::size_t s
     return count;
 }
 
-int TJpegLsDecoder::WriteCallback(void* user, const void* bytes, std::size_t size) {
+int TJpegLsCallbacks::Write(void* user, const void* bytes, std::size_t size) {
     auto& self = *static_cast<TJpegLsDecoder*>(user);
     const auto* first = static_cast<const std::uint8_t*>(bytes);
     self.output_.insert(self.output_.end(), first, first + size);
     return 1;
 }
 
-void TJpegLsDecoder::MessageCallback(void*, const char*) {}
+void TJpegLsCallbacks::Message(void*, const char*) {}
 
 std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns,
                                        int rows, int frames) {

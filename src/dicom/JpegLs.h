@@ -5,9 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace tarvicon {
@@ -29,15 +27,9 @@ public:
     // decoding when the codec's information names a frame of more than limit bytes.
     std::vector<std::uint8_t> Decode(std::span<const std::uint8_t> input, std::uint64_t limit = UINT64_MAX);
 
-    // Sets the bytes the read callback serves, from the start.
-    void SetInput(std::span<const std::uint8_t> input);
-
-    // The callbacks handed to the codec; user is the decoder.
-    static std::size_t ReadCallback(void* user, void* buffer, std::size_t size);
-    static int WriteCallback(void* user, const void* bytes, std::size_t size);
-    static void MessageCallback(void* user, const char* text);
-
 private:
+    friend struct TJpegLsCallbacks; // what the codec calls back, in JpegLsInternals.h
+
     void* handle_ = nullptr;
     const std::uint8_t* input_ = nullptr;
     std::size_t inputLength_ = 0;
@@ -50,15 +42,5 @@ private:
 // the empty result, as an undecodable one does.
 std::vector<std::uint8_t> DecodeJpegLs(std::span<const std::uint8_t> stream, int bytesPerPixel, int columns,
                                        int rows, int frames);
-
-// The loaded library's handle, or nullptr before the first load.
-void* JpegLsLibraryHandle();
-
-// The decoded size of the frame the codec's information text describes ("width=", "height=",
-// "bits=", "components=" lines), or nothing when a line is missing.
-std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info);
-
-// Number of live TJpegLsDecoder objects.
-int JpegLsLiveDecoders();
 
 } // namespace tarvicon

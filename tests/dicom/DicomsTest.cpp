@@ -2,6 +2,7 @@
 
 #include "dicom/TagDictionary.h"
 #include "support/TestSupport.h"
+#include "util/Errors.h"
 #include "util/Host.h"
 
 #include <cmath>
@@ -106,6 +107,27 @@ TEST(DicomFile, ImplicitLengthThatSpellsAVrIsReadAsThatVr) {
     EXPECT_EQ(Load(w.Bytes()).Value("0009.0010"), "77");
 }
 
+// An implicit element takes its whole 32-bit length; text of 16 MiB or more is refused, as is
+// explicit text of undefined length.
+TEST(DicomFile, LongAndUndefinedLengths) {
+    TDicomWriter implicit;
+    implicit.Preamble().Meta("1.2.840.10008.1.2");
+    implicit.U16(0x0009).U16(0x1001).U32(0x10000).Raw(std::string(0x10000, 'x'));
+    implicit.Implicit(0x0010, 0x0010, "After^Long");
+    TDicomFile file = Load(implicit.Bytes());
+    EXPECT_EQ(file.Value("0009.1001"), "<65536bytes>");
+    EXPECT_EQ(file.Value("Patient name"), "After^Long");
+
+    TDicomWriter huge;
+    huge.Preamble().Meta("1.2.840.10008.1.2").U16(0x0009).U16(0x1001).U32(0x1000000).Raw("abc");
+    EXPECT_EQ(ErrorOf([&] { Load(huge.Bytes()); }), "Item size out of mind\r\nTag: 0009.1001");
+
+    TDicomWriter undefinedText;
+    undefinedText.Preamble().Meta("1.2.840.10008.1.2.1");
+    undefinedText.ExplicitWithLength(0x0009, 0x1001, "UT", 0xFFFFFFFF, "");
+    EXPECT_EQ(ErrorOf([&] { Load(undefinedText.Bytes()); }), "Item size out of mind\r\nTag: 0009.1001");
+}
+
 TEST(DicomFile, NumbersTagsAndTheirTexts) {
     struct Case {
         const char* vr;
@@ -156,6 +178,15 @@ TEST(DicomFile, LookupIgnoresCaseAndTakesTheFirstLine) {
     EXPECT_EQ(file.Value("modality"), "CT");
     EXPECT_EQ(file.Value("Modality "), "");
     EXPECT_EQ(file.Value("0008.1030"), "");
+
+    // The same lookup on any element list, for the code that keeps lists of its own.
+    const std::vector<std::string> lines = {"Rows=2", "Row=3", "Image type=A\\B=C", "Empty="};
+    EXPECT_EQ(LookupValue(lines, "ROW"), "3");
+    EXPECT_EQ(LookupValue(lines, "rows"), "2");
+    EXPECT_EQ(LookupValue(lines, "image TYPE"), "A\\B=C");
+    EXPECT_EQ(LookupValue(lines, "Empty"), "");
+    EXPECT_EQ(LookupValue(lines, "Ro"), "");
+    EXPECT_EQ(LookupValue(lines, ""), "");
 }
 
 TEST(DicomFile, Sequences) {
@@ -300,6 +331,52 @@ TEST(DicomFile, NumbersFromTheElements) {
     const TDicomFile three = Load(frames.Bytes());
     EXPECT_EQ(three.FrameCount(), 3);
     EXPECT_EQ(three.PixelDataSize(), 3u);
+}
+
+// Columns, rows and frames outside 0 to 65535 fail the read with the range error, also as texts
+// of more than 32 bits or of a negative count; a frame count of 0 or one that is no number is 1.
+TEST(DicomFile, ColumnsRowsAndFramesOutsideTheirRange) {
+    const struct {
+        const char* Columns;
+        const char* Rows;
+        const char* Frames; // nullptr: no "0028.0008", and OB pixel data that the walk does not measure
+        int Width, Height, FrameCount; // -1: the range error
+    } cases[] = {
+        {"2", "3", nullptr, 2, 3, 1},
+        {"65535", "1", "0", 65535, 1, 1},
+        {"1", "1", "65535", 1, 1, 65535},
+        {"1", "1", "three", 1, 1, 1},
+        {"+4", "1", "+2", 4, 1, 2},
+        {"65536", "1", nullptr, -1, -1, -1},
+        {"-1", "1", nullptr, -1, -1, -1},
+        {"4294967296", "1", nullptr, -1, -1, -1},
+        {"1", "99999999999999999999999", nullptr, -1, -1, -1},
+        {"1", "4294967296", "1", -1, -1, -1},
+        {"1", "-99999999999999999999999", nullptr, -1, -1, -1},
+        {"1", "1", "-3", -1, -1, -1},
+        {"1", "1", "65536", -1, -1, -1},
+        {"1", "1", "4294967297", -1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Columns) + " x " + c.Rows + " x " + (c.Frames ? c.Frames : "none"));
+        TDicomWriter w;
+        w.Preamble().Meta("1.2.840.10008.1.2.1");
+        w.Explicit(0x0028, 0x0010, "IS", c.Rows).Explicit(0x0028, 0x0011, "IS", c.Columns);
+        if (c.Frames) w.Explicit(0x0028, 0x0008, "IS", c.Frames);
+        w.Explicit(0x7FE0, 0x0010, c.Frames ? "OW" : "OB", "\x01\x02");
+        TDicomFile file;
+        if (c.Width < 0) {
+            EXPECT_EQ(ErrorOf([&] { file.LoadFromString(w.Bytes()); }),
+                      "Range check error\r\nTag: Pixel data");
+            EXPECT_THROW(file.LoadFromString(w.Bytes()), WRangeError);
+            continue;
+        }
+        file.LoadFromString(w.Bytes());
+        EXPECT_EQ(file.Width(), c.Width);
+        EXPECT_EQ(file.Height(), c.Height);
+        EXPECT_EQ(file.FrameCount(), c.FrameCount);
+        EXPECT_EQ(file.PixelDataSize(), std::max(2u, std::uint32_t(c.Width * c.Height * c.FrameCount)));
+    }
 }
 
 TEST(DicomFile, TransferSyntaxes) {

@@ -1,6 +1,7 @@
 #include "dicom/JpegLs.h"
 
 #include "dicom/Dicoms.h"
+#include "dicom/JpegLsInternals.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>
@@ -26,13 +27,13 @@ TEST(JpegLsBridge, LoadsTheLibraryOnceAndReusesIt) {
 TEST(JpegLsBridge, ReadCallbackServesWhatIsLeft) {
     TJpegLsDecoder decoder;
     const std::uint8_t input[5] = {1, 2, 3, 4, 5};
-    decoder.SetInput(input);
+    TJpegLsCallbacks::SetInput(decoder, input);
     std::uint8_t buffer[8] = {};
-    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 0), 0u);
-    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 3), 3u);
-    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 8), 2u);
+    EXPECT_EQ(TJpegLsCallbacks::Read(&decoder, buffer, 0), 0u);
+    EXPECT_EQ(TJpegLsCallbacks::Read(&decoder, buffer, 3), 3u);
+    EXPECT_EQ(TJpegLsCallbacks::Read(&decoder, buffer, 8), 2u);
     EXPECT_EQ(buffer[1], 5);
-    EXPECT_EQ(TJpegLsDecoder::ReadCallback(&decoder, buffer, 8), 0u);
+    EXPECT_EQ(TJpegLsCallbacks::Read(&decoder, buffer, 8), 0u);
 }
 
 TEST(JpegLsBridge, UndecodableStreamGivesTheZeroImage) {

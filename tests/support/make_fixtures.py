@@ -155,6 +155,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     make_compressed(out)
     make_references(out)
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "make_reader_fixtures.py"), out], check=True)
 
 
 if __name__ == "__main__":
