@@ -138,6 +138,32 @@ TEST_F(ParameterTree, TextFormsAndRanges) {
     }
 }
 
+// Digits beyond 32 (or 64) bits are still a number, and far outside every integer node's range.
+TEST_F(ParameterTree, NumbersBeyondThirtyTwoBitsAreRangeErrors) {
+    const char* const paths[] = {
+        "detail/colormapping/coloring/low/R", // byte
+        "detail/slice",                       // word
+        "detail/thickness",                   // integer
+    };
+    const char* const texts[] = {"2147483648",  "4294967296",  "4294967551",   "99999999999",
+                                 "-4294967296", "+4294967296", " 4294967296 ", "99999999999999999999"};
+    for (const char* path : paths)
+        for (const char* text : texts) {
+            TConfigNode& node = Node(path);
+            node.SetText("7");
+            EXPECT_THROW(node.SetText(text), WRangeError) << path << " '" << text << "'";
+            EXPECT_EQ(node.GetText(), "7") << path << " '" << text << "'";
+        }
+    // Not numbers at all still give 0.
+    for (const char* path : paths)
+        for (const char* text : {"4294967296x", "--4294967296", "42 94967296"}) {
+            TConfigNode& node = Node(path);
+            node.SetText("7");
+            node.SetText(text);
+            EXPECT_EQ(node.GetText(), "0") << path << " '" << text << "'";
+        }
+}
+
 TEST_F(ParameterTree, IntegerAssignmentWithRange) {
     const struct {
         const char* path;
