@@ -184,8 +184,8 @@ class TDicomFile::TFinisher {
 public:
     // owned: the file's bytes when the caller hands them over, so that uncompressed pixels can
     // stay where they are.
-    TFinisher(TDicomFile& file, TElementReader& reader, std::string* owned)
-        : file_(file), reader_(reader), owned_(owned) {}
+    TFinisher(TDicomFile& file, TElementReader& reader, std::string* owned, TReadContext& context)
+        : file_(file), reader_(reader), owned_(owned), context_(context) {}
 
     void Run() {
         const auto& elements = file_.elements_;
@@ -214,7 +214,7 @@ public:
         const std::optional<long long> frames = reader_.FrameCountSeen();
         file_.frameCount_ = !frames || *frames == 0 ? 1 : CheckedRange<std::uint16_t>(*frames);
 
-        if (Host().ShiftHeld()) Dump();
+        if (context_.DumpRequested) Dump();
 
         const std::uint64_t frameSize =
             std::uint64_t(bytesPerPixel) * std::uint64_t(file_.width_) * std::uint64_t(file_.height_);
@@ -287,7 +287,8 @@ private:
             TPixelPieces decoded;
             if (lossless) {
                 stream = stream.subspan(std::min<std::size_t>(4, stream.size()));
-                const TByteBuffer image = DecodeLosslessJpeg(stream, bytesPerPixel, columns, rows, frames);
+                const TByteBuffer image =
+                    DecodeLosslessJpeg(stream, bytesPerPixel, columns, rows, frames, &context_.Notices);
                 decoded.Pieces.push_back({reinterpret_cast<const char*>(image.data()), image.size()});
                 Store(decoded, imageSize);
             } else {
@@ -303,7 +304,8 @@ private:
         for (std::size_t f = 0; f < frameStreams.size() && f < std::size_t(frames); ++f) {
             const auto stream = Bytes(frameStreams[f]);
             if (lossless)
-                DecodeLosslessJpegInto(stream, buffer.span().subspan(f * frameSize, frameSize));
+                DecodeLosslessJpegInto(stream, buffer.span().subspan(f * frameSize, frameSize),
+                                       &context_.Notices);
             else
                 CopyFrame(buffer, f * frameSize, DecodeJpegLs(stream, bytesPerPixel, columns, rows, 1));
         }
@@ -313,6 +315,7 @@ private:
     TDicomFile& file_;
     TElementReader& reader_;
     std::string* owned_;
+    TReadContext& context_;
 };
 
 void TDicomFile::LoadFromFile(const std::string& path) {
@@ -325,19 +328,38 @@ void TDicomFile::LoadFromFile(const std::string& path) {
 }
 
 void TDicomFile::LoadFromString(std::string_view bytes) {
-    Load(bytes, nullptr);
+    LoadAsking(bytes, nullptr);
 }
 
 void TDicomFile::LoadFromString(std::string&& bytes) {
-    Load(bytes, &bytes);
+    LoadAsking(bytes, &bytes);
 }
 
-void TDicomFile::Load(std::string_view bytes, std::string* owned) {
+void TDicomFile::LoadFromString(std::string&& bytes, TReadContext& context) {
+    Load(bytes, &bytes, context);
+}
+
+void TDicomFile::LoadAsking(std::string_view bytes, std::string* owned) {
+    TReadContext context;
+    context.DumpRequested = Host().ShiftHeld();
+    const auto show = [&context] {
+        for (const std::string& notice : context.Notices) Host().Notice(notice);
+    };
+    try {
+        Load(bytes, owned, context);
+    } catch (...) {
+        show();
+        throw;
+    }
+    show();
+}
+
+void TDicomFile::Load(std::string_view bytes, std::string* owned, TReadContext& context) {
     Clear();
     TElementReader reader(bytes, elements_);
     try {
         reader.Walk();
-        TFinisher(*this, reader, owned).Run();
+        TFinisher(*this, reader, owned, context).Run();
     } catch (const std::exception& failure) {
         pixelData_ = TByteBuffer();
         const std::string message =

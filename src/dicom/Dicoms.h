@@ -17,6 +17,14 @@ enum class TPixelFormat : std::uint8_t { pf8bit, pf16bit, pf24bit, pf32bit };
 // "pf8bit", "pf16bit", "pf24bit" or "pf32bit".
 const char* PixelFormatName(TPixelFormat format);
 
+// What a read needs from the user and has to say to them, for a read off the UI thread: the
+// Shift state (the diagnostic dump) read before it starts, and the notices it raised, in order,
+// for the UI thread to show.
+struct TReadContext {
+    bool DumpRequested = false;
+    std::vector<std::string> Notices;
+};
+
 class TDicomFile {
 public:
     // Reads a local file or, for a path beginning with "http://" in any letter case, one HTTP
@@ -29,6 +37,9 @@ public:
     void LoadFromString(std::string_view bytes);
     // The same for bytes handed over: uncompressed pixels then stay in them without a copy.
     void LoadFromString(std::string&& bytes);
+    // The same without the host, for any thread: the dump follows context.DumpRequested and
+    // notices are added to context.Notices. The two above ask the host and show its notices.
+    void LoadFromString(std::string&& bytes, TReadContext& context);
 
     // Frees the pixel data and empties the element list.
     void Clear();
@@ -54,7 +65,9 @@ public:
 
 private:
     class TFinisher;
-    void Load(std::string_view bytes, std::string* owned);
+    // A read on the UI thread: the host is asked for the Shift state and shown the notices.
+    void LoadAsking(std::string_view bytes, std::string* owned);
+    void Load(std::string_view bytes, std::string* owned, TReadContext& context);
 
     std::vector<std::string> elements_;
     TByteBuffer pixelData_;
