@@ -27,6 +27,11 @@ constexpr std::string_view kExplicitLittleEndian = "1.2.840.10008.1.2.1";
 constexpr std::string_view kJpegLossless = "1.2.840.10008.1.2.4.70";
 constexpr std::string_view kJpegLs = "1.2.840.10008.1.2.4.80";
 
+bool SupportedSyntax(std::string_view syntax) {
+    return syntax == kImplicitLittleEndian || syntax == kExplicitLittleEndian || syntax == kJpegLossless ||
+           syntax == kJpegLs;
+}
+
 std::span<const std::uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -362,8 +367,13 @@ void TDicomFile::Load(std::string_view bytes, std::string* owned, TReadContext& 
         TFinisher(*this, reader, owned, context).Run();
     } catch (const std::exception& failure) {
         pixelData_ = TByteBuffer();
-        const std::string message =
+        std::string message =
             dynamic_cast<const std::bad_alloc*>(&failure) ? "Out of memory" : failure.what();
+        // A walk that lost its way in an encoding it cannot read (big endian, deflated) says so
+        // instead of naming the garbage it stumbled on.
+        const std::string syntax = LookupValue(elements_, "Transfer syntax uid");
+        const bool uid = !syntax.empty() && syntax.find_first_not_of("0123456789.") == std::string::npos;
+        if (uid && !SupportedSyntax(syntax)) message = "Unsuported transfer syntax " + syntax;
         const std::size_t cursor = reader.Cursor();
         elements_.push_back(reader.Key() + "=(" + std::to_string(cursor) + ") ERROR: " + message);
 
