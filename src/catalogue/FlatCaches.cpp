@@ -3,20 +3,15 @@
 #include "catalogue/Protection.h"
 #include "dicom/WebStreams.h"
 #include "util/Errors.h"
+#include "util/Files.h"
+#include "util/Strings.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <condition_variable>
-#include <fcntl.h>
-#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <mutex>
-#include <sys/stat.h>
-#include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvicon {
@@ -27,51 +22,6 @@ struct TEntry {
     std::string Text;
     TEntryState State = TEntryState::Queued;
 };
-
-bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
-std::string ErrnoText(int error) {
-    return std::generic_category().message(error);
-}
-
-// The whole local file; others may read and write it meanwhile (no lock is taken).
-std::string ReadLocalFile(const std::string& path) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored))
-        RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(EISDIR));
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) RaiseError("Cannot open file \"" + path + "\". " + ErrnoText(errno));
-    struct TClose {
-        int fd;
-        ~TClose() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    constexpr std::size_t kChunk = std::size_t(1) << 16;
-    // One byte beyond the size the system reports, so the read that meets the end needs no
-    // growth; the file may still grow or shrink meanwhile.
-    const std::size_t expected = ::fstat(fd, &info) == 0 && info.st_size > 0 ? std::size_t(info.st_size) : 0;
-    std::string content(expected + 1, '\0');
-    std::size_t size = 0;
-    for (;;) {
-        if (size == content.size()) content.resize(content.size() + kChunk);
-        const ssize_t n = ::read(fd, content.data() + size, content.size() - size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseError("Cannot read file \"" + path + "\". " + ErrnoText(errno));
-        }
-        if (n == 0) break;
-        size += std::size_t(n);
-    }
-    content.resize(size);
-    return content;
-}
 
 bool InSet(TEntryState state, std::initializer_list<TEntryState> states) {
     return std::find(states.begin(), states.end(), state) != states.end();
@@ -185,12 +135,12 @@ std::string FetchReference(const std::string& reference, const std::string& key,
                            const std::string& keyDigest) {
     std::string content;
     if (StartsWithNoCase(reference, "CRYPTED:"))
-        content = ReadLocalFile(ProtectedFileName(std::string_view(reference).substr(8), key));
-    else if (StartsWithNoCase(reference, "http://")) {
+        content = ReadWholeFile(ProtectedFileName(std::string_view(reference).substr(8), key));
+    else if (IsHttpAddress(reference)) {
         TWebStream stream(reference);
         content.assign(stream.Text());
     } else
-        content = ReadLocalFile(reference);
+        content = ReadWholeFile(reference);
     if (!key.empty()) content = ChainUnscramble(content, keyDigest);
     return content;
 }

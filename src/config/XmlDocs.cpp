@@ -2,20 +2,15 @@
 
 #include "dicom/WebStreams.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Strings.h"
 
-#include <cctype>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <sstream>
 
 namespace tarvicon {
 
 namespace {
-
-bool IsHttp(const std::string& source) {
-    return source.size() >= 7 && UpperCase(source.substr(0, 7)) == "HTTP://";
-}
 
 struct TStringWriter : pugi::xml_writer {
     std::string text;
@@ -42,15 +37,15 @@ std::string TXmlParseError::Message() const {
 bool TXmlDocument::Load(const std::string& source) {
     std::string text;
     try {
-        if (IsHttp(source)) {
+        if (IsHttpAddress(source)) {
             text = std::string(TWebStream(source).Text());
         } else {
-            std::ifstream file(source, std::ios::binary);
-            if (!file) {
+            std::error_code error;
+            if (!std::filesystem::is_regular_file(source, error)) {
                 error_ = {static_cast<int>(pugi::status_file_not_found), "File was not found", source, 0, 0};
                 return false;
             }
-            text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            text = ReadWholeFile(source);
         }
     } catch (const std::exception& failure) {
         error_ = {static_cast<int>(pugi::status_io_error), failure.what(), source, 0, 0};

@@ -5,8 +5,10 @@
 #include "dicom/LosslessJpeg.h"
 #include "dicom/WebStreams.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Folders.h"
 #include "util/Host.h"
+#include "util/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,33 +36,6 @@ bool SupportedSyntax(std::string_view syntax) {
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) RaiseError("Cannot open file \"" + path + "\". " + std::strerror(errno));
-    const std::streamoff size = file.tellg();
-    std::string content;
-    if (size > 0) {
-        content.resize(static_cast<std::size_t>(size));
-        file.seekg(0);
-        file.read(content.data(), size);
-    } else {
-        // Not a regular file (a pipe, a device): read until it ends.
-        file.clear();
-        file.seekg(0);
-        content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-    if (file.bad()) RaiseError("Cannot read file \"" + path + "\". " + std::strerror(errno));
-    return content;
-}
-
-bool StartsWithHttp(const std::string& path) {
-    static constexpr std::string_view http = "http://";
-    if (path.size() < http.size()) return false;
-    for (std::size_t i = 0; i < http.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(path[i])) != http[i]) return false;
-    return true;
 }
 
 // The JPEG stream of each frame of encapsulated pixel data: by the basic offset table when
@@ -141,14 +116,9 @@ const char* PixelFormatName(TPixelFormat format) {
 }
 
 std::string LookupValue(const std::vector<std::string>& elements, std::string_view key) {
-    const auto lower = [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte >= 'A' && byte <= 'Z' ? byte + 32 : byte;
-    };
     for (const std::string& line : elements) {
         if (line.size() <= key.size() || line[key.size()] != '=') continue;
-        if (std::equal(key.begin(), key.end(), line.begin(),
-                       [&](char a, char b) { return lower(a) == lower(b); }))
+        if (EqualNoCase(std::string_view(line).substr(0, key.size()), key))
             return line.substr(key.size() + 1);
     }
     return {};
@@ -324,7 +294,7 @@ private:
 };
 
 void TDicomFile::LoadFromFile(const std::string& path) {
-    if (StartsWithHttp(path)) {
+    if (IsHttpAddress(path)) {
         const TWebStream stream(path);
         LoadFromString(stream.Text());
     } else {

@@ -3,6 +3,7 @@
 #include "dicom/Dicoms.h"
 #include "dicom/TagDictionary.h"
 #include "util/Errors.h"
+#include "util/Strings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -123,19 +124,11 @@ void TPixelPieces::Append(std::string_view bytes) {
 }
 
 long long WholeNumberOr(std::string_view text, long long fallback) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || end != text.data() + text.size()) return fallback;
-    // Too many digits is still a number, only one out of every range.
-    if (error == std::errc::result_out_of_range) return text.front() == '-' ? LLONG_MIN : LLONG_MAX;
-    if (error != std::errc()) return fallback;
-    return value;
+    return ParseWholeNumber(text).value_or(fallback);
 }
 
 long long IntegerOr(std::string_view text, long long fallback) {
-    const long long value = WholeNumberOr(text, fallback);
-    return value < INT32_MIN || value > INT32_MAX ? fallback : value;
+    return ParseInteger(text).value_or(fallback);
 }
 
 int BytesPerPixelOf(const std::vector<std::string>& elements) {

@@ -4,6 +4,7 @@
 #include "dicom/JpegLsInternals.h"
 #include "util/Errors.h"
 #include "util/Folders.h"
+#include "util/Strings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -112,9 +113,9 @@ std::optional<std::uint64_t> JpegLsFrameBytes(std::string_view info) {
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
         const std::string_view key = line.substr(0, equals), text = line.substr(equals + 1);
-        std::uint64_t value = 0;
-        const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc() || rest != text.data() + text.size() || value > UINT32_MAX) continue;
+        const auto number = ParseWholeNumber(text);
+        if (!number || *number < 0 || *number > UINT32_MAX) continue;
+        const auto value = std::uint64_t(*number);
         for (auto [name, field, bit] :
              {std::tuple{"width", &width, 1}, std::tuple{"height", &height, 2}, std::tuple{"bits", &bits, 4},
               std::tuple{"components", &components, 8}})

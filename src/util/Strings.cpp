@@ -1,6 +1,8 @@
 #include "util/Strings.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -38,14 +40,21 @@ std::optional<double> ParseReal(std::string_view text) {
     return value;
 }
 
-std::optional<long long> ParseInteger(std::string_view text) {
+std::optional<long long> ParseWholeNumber(std::string_view text) {
     text = Trim(text);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     if (text.empty() || text.front() == '+') return std::nullopt;
     long long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    if (end != text.data() + text.size()) return std::nullopt;
+    if (error == std::errc::result_out_of_range) return text.front() == '-' ? LLONG_MIN : LLONG_MAX;
+    if (error != std::errc()) return std::nullopt;
+    return value;
+}
+
+std::optional<long long> ParseInteger(std::string_view text) {
+    const auto value = ParseWholeNumber(text);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
     return value;
 }
 
@@ -63,6 +72,23 @@ std::string FormatReal(double value) {
     if (!exponent.empty() && (exponent.front() == '-' || exponent.front() == '+')) exponent.erase(0, 1);
     while (exponent.size() > 1 && exponent.front() == '0') exponent.erase(0, 1);
     return mantissa + "E" + (negative ? "-" : "") + exponent;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 'A' && byte <= 'Z' ? byte + 32 : byte;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsHttpAddress(std::string_view path) {
+    return StartsWithNoCase(path, "http://");
 }
 
 std::string UpperCase(std::string_view text) {
