@@ -136,9 +136,7 @@ std::string SlicePositionText(const std::vector<std::string>& elements) {
 }
 
 std::int32_t MillimetresToMicrometres(std::string_view text) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    text = Trim(text);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double millimetres = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), millimetres);

@@ -185,10 +185,7 @@ void TElementReader::AddLine(std::string_view value, std::size_t size) {
         AppendDecimal(line, size);
         line += "bytes>";
     } else {
-        const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-        while (!value.empty() && blank(value.front())) value.remove_prefix(1);
-        while (!value.empty() && blank(value.back())) value.remove_suffix(1);
-        line += value;
+        line += Trim(value);
     }
     elements_.push_back(std::move(line));
 }
