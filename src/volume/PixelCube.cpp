@@ -1,11 +1,11 @@
 #include "volume/PixelCube.h"
 
 #include "util/Errors.h"
+#include "util/NumberTexts.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -379,10 +379,8 @@ void TPixelCube::Histogram(THistogram& counts, std::int32_t radius, std::int32_t
 }
 
 std::string TPixelCube::Describe() const {
-    char megabytes[64];
-    std::snprintf(megabytes, sizeof megabytes, "%.1f", double(ByteSize()) / 1024 / 1024);
     return std::to_string(width_) + " x " + std::to_string(height_) + " x " + std::to_string(depth_) + " = " +
-           megabytes + " MB";
+           FormatFixed(double(ByteSize()) / 1024 / 1024, 1) + " MB";
 }
 
 void TPixelCube::SaveToStream(std::ostream& stream) {

@@ -109,7 +109,7 @@ public:
     // visited. All zeros for other pixel sizes.
     void Histogram(THistogram& counts, std::int32_t radius, std::int32_t x, std::int32_t y, std::int32_t z);
 
-    // "W x H x D = 12.5 MB".
+    // "W x H x D = 12.5 MB": megabytes with one decimal, "." as separator, halves away from zero.
     std::string Describe() const;
 
     // The cuboid stream: ten 32-bit little-endian header fields, the byte count, the voxels.

@@ -48,6 +48,10 @@ TEST(PixelCube, StoreLayoutAndItsLife) {
     fresh.SetMetrics({0, -5, 250});
     EXPECT_EQ(fresh.Metrics(), (TCubePoint{1000, 1000, 250}));
     EXPECT_EQ(MakeCube(512, 512, 100).Describe(), "512 x 512 x 100 = 50.0 MB");
+    // Exact halves of the last decimal round away from zero, as the "0.0" pattern does.
+    EXPECT_EQ(MakeCube(512, 256, 1).Describe(), "512 x 256 x 1 = 0.3 MB");
+    EXPECT_EQ(MakeCube(640, 1024, 1).Describe(), "640 x 1024 x 1 = 1.3 MB");
+    EXPECT_EQ(MakeCube(3, 2, 5).Describe(), "3 x 2 x 5 = 0.0 MB");
 }
 
 TEST(PixelCube, LoadSlicesOfTheThreeKinds) {
