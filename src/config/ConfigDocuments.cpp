@@ -98,7 +98,7 @@ std::vector<TPresetShortcut> TConfigDocument::PresetShortcuts(const TSeriesMatch
                    "edvolba " +
                    key;
         std::string caption = preset.attribute("caption").value();
-        if (caption.empty()) caption = "#" + std::to_string(index);
+        if (caption.empty()) caption.append("#").append(std::to_string(index));
         shortcuts.push_back({key, caption, index, hint});
     }
     return shortcuts;
