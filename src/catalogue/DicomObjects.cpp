@@ -76,7 +76,7 @@ void LoadFrames(TPixelCube& cube, const TLoadKind& kind, std::int64_t first, con
     const std::uint64_t needed =
         kind.SourceBytes * file.Width() * std::uint64_t(file.Height()) * file.FrameCount();
     if (kind.Kind == 0 || file.PixelDataSize() < needed) return;
-    cube.LoadSlices(kind.Kind, first, file.PixelData(), file.FrameCount());
+    cube.LoadSlices(TFrameKind(kind.Kind), first, file.PixelData(), file.FrameCount());
 }
 
 // Whole-value match of a regular expression, byte-wise and case-sensitive.

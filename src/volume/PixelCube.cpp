@@ -150,16 +150,29 @@ std::uint16_t TPixelCube::Voxel(std::int64_t x, std::int64_t y, std::int64_t z) 
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-void TPixelCube::LoadSlices(int kind, std::int64_t first, const std::uint8_t* source, std::int64_t count) {
+void TPixelCube::LoadSlices(TFrameKind kind, std::int64_t first, const std::uint8_t* source,
+                            std::int64_t count) {
     if (!source) return;
-    static constexpr std::int32_t kSizes[] = {0, 1, 2, 4};
-    if (kind < 1 || kind > 3) return;
-    EnsureVoxels(kSizes[kind]);
+    std::int32_t voxelSize = 0;
+    switch (kind) {
+    case TFrameKind::Bytes:
+        voxelSize = 1;
+        break;
+    case TFrameKind::Words:
+        voxelSize = 2;
+        break;
+    case TFrameKind::Rgb:
+        voxelSize = 4;
+        break;
+    default:
+        return;
+    }
+    EnsureVoxels(voxelSize);
     if (first < 0 || count < 0 || first + count > std::int64_t(depth_)) RaiseRangeError();
     if (count == 0) return;
     const std::uint64_t pixels = std::uint64_t(width_) * height_ * std::uint64_t(count);
     std::uint8_t* target = SlicePtr(first);
-    if (kind == 3) {
+    if (kind == TFrameKind::Rgb) {
         for (std::uint64_t i = 0; i < pixels; ++i, source += 3, target += 4) {
             target[0] = source[2];
             target[1] = source[1];
@@ -167,7 +180,7 @@ void TPixelCube::LoadSlices(int kind, std::int64_t first, const std::uint8_t* so
             target[3] = 255;
         }
     } else {
-        std::memcpy(target, source, pixels * std::uint64_t(kSizes[kind]));
+        std::memcpy(target, source, pixels * std::uint64_t(voxelSize));
     }
 }
 

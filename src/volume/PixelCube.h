@@ -30,6 +30,14 @@ struct TSliceRequest;
 
 using THistogram = std::array<std::uint32_t, 65536>;
 
+// How the frames handed to LoadSlices hold their pixels (the file reader's kinds 1 to 3).
+enum class TFrameKind : std::uint8_t {
+    None = 0,  // nothing to load
+    Bytes = 1, // one byte per pixel, for a cube of pixel size 1
+    Words = 2, // 16-bit samples, copied as they are, for pixel size 2
+    Rgb = 3,   // R, G, B byte triples, stored as B, G, R, 255 in pixel size 4
+};
+
 class TPixelCube {
 public:
     TPixelCube() = default;
@@ -73,10 +81,9 @@ public:
     std::uint8_t* VoxelPtr(std::int64_t x, std::int64_t y, std::int64_t z);
     std::uint16_t Voxel(std::int64_t x, std::int64_t y, std::int64_t z);
 
-    // Copies count frames into the cube from slice first on: kind 1 bytes, kind 2 16-bit
-    // samples as they are, kind 3 RGB triples as B, G, R, 255; other kinds and a null source do
-    // nothing. Frames that would not fit are a range error.
-    void LoadSlices(int kind, std::int64_t first, const std::uint8_t* source, std::int64_t count);
+    // Copies count frames of the given kind into the cube from slice first on; None (or any
+    // other value) and a null source do nothing. Frames that would not fit are a range error.
+    void LoadSlices(TFrameKind kind, std::int64_t first, const std::uint8_t* source, std::int64_t count);
 
     // Per letter of a view path (R L B T F N, either case); any other raises "bad view path".
     std::int32_t ExtentAlong(char letter) const;

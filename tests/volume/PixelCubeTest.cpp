@@ -57,12 +57,15 @@ TEST(PixelCube, StoreLayoutAndItsLife) {
 TEST(PixelCube, LoadSlicesOfTheThreeKinds) {
     TPixelCube grey = MakeCube(2, 1, 3, 1);
     const std::uint8_t bytes[] = {1, 2, 3, 4};
-    grey.LoadSlices(1, 1, bytes, 2);
+    grey.LoadSlices(TFrameKind::Bytes, 1, bytes, 2);
     EXPECT_EQ(std::memcmp(grey.Voxels(), "\0\0\1\2\3\4", 6), 0);
-    EXPECT_THROW(grey.LoadSlices(1, 2, bytes, 2), WRangeError); // would run past the last slice
-    EXPECT_THROW(grey.LoadSlices(1, -1, bytes, 1), WRangeError);
-    grey.LoadSlices(7, 0, bytes, 1); // unknown kind: nothing
-    grey.LoadSlices(1, 0, nullptr, 1);
+    // Past the last slice, and before the first.
+    EXPECT_THROW(grey.LoadSlices(TFrameKind::Bytes, 2, bytes, 2), WRangeError);
+    EXPECT_THROW(grey.LoadSlices(TFrameKind::Bytes, -1, bytes, 1), WRangeError);
+    grey.LoadSlices(TFrameKind::None, 0, bytes, 1);
+    grey.LoadSlices(static_cast<TFrameKind>(7), 0, bytes, 1); // unknown kind: nothing
+    grey.LoadSlices(TFrameKind::Bytes, 0, nullptr, 1);
+    EXPECT_EQ(std::memcmp(grey.Voxels(), "\0\0\1\2\3\4", 6), 0) << "none of these loads wrote";
 
     TPixelCube colour;
     colour.SetWidth(1);
@@ -70,12 +73,12 @@ TEST(PixelCube, LoadSlicesOfTheThreeKinds) {
     colour.SetDepth(1);
     colour.SetPixelSize(4);
     const std::uint8_t rgb[] = {10, 20, 30};
-    colour.LoadSlices(3, 0, rgb, 1);
+    colour.LoadSlices(TFrameKind::Rgb, 0, rgb, 1);
     EXPECT_EQ(std::memcmp(colour.Voxels(), "\x1E\x14\x0A\xFF", 4), 0);
 
     TPixelCube mismatch = MakeCube(1, 1, 1, 2);
     mismatch.FreeVoxels();
-    EXPECT_EQ(ErrorOf([&] { mismatch.LoadSlices(3, 0, rgb, 1); }), "Invalid pixel size");
+    EXPECT_EQ(ErrorOf([&] { mismatch.LoadSlices(TFrameKind::Rgb, 0, rgb, 1); }), "Invalid pixel size");
 }
 
 TEST(PixelCube, LettersCoordinatesAndOrigins) {
