@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
-#include <string_view>
 
 namespace tarvicon {
 
@@ -370,21 +368,10 @@ pugi::xml_node TEventNode::SaveToXml(pugi::xml_node) const {
 
 namespace {
 
-// Whether text is an optionally signed run of decimal digits, however many.
-bool IsDecimalInteger(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (!text.empty() && text.front() == '-') text.remove_prefix(1);
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A decimal integer text, 0 when not a number, checked against low..high. Digits beyond the
-// parser's 32 bits are still a number, and out of every range here.
+// A decimal integer text, 0 when not a number, checked against low..high; digits beyond 32
+// (or 64) bits are a number too, out of every range here.
 long long CheckedInteger(const std::string& text, long long low, long long high) {
-    const std::optional<long long> parsed = ParseInteger(text);
-    if (!parsed && IsDecimalInteger(text)) RaiseRangeError();
-    const long long value = parsed.value_or(0);
+    const long long value = ParseWholeNumber(text).value_or(0);
     if (value < low || value > high) RaiseRangeError();
     return value;
 }
