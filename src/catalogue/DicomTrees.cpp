@@ -449,16 +449,17 @@ bool TDicomTree::SqueezeChildren(TTreeNode& parent) {
     if (children.empty()) return true;
     const bool allHold =
         std::all_of(children.begin(), children.end(), [](const auto& c) { return bool(c->object_); });
+    // By index: merging below a child may append a node to this list (a series beside the one of
+    // an earlier run), which is built already and needs no squeeze.
+    const std::size_t count = children.size();
     if (!allHold) {
-        for (auto& child : children)
-            if (!SqueezeChildren(*child)) return false;
+        for (std::size_t i = 0; i < count; ++i)
+            if (!SqueezeChildren(*children[i])) return false;
         return true;
     }
     const bool allFresh =
         std::all_of(children.begin(), children.end(), [this](const auto& c) { return Fresh(*c); });
     if (allFresh && SameFormat(children)) return Merge(parent);
-    // By index: squeezing a child of an earlier run may append a node to this list.
-    const std::size_t count = children.size();
     for (std::size_t i = 0; i < count; ++i) {
         TTreeNode& child = *children[i];
         if (!Fresh(child)) {

@@ -270,7 +270,7 @@ TEST_F(FlatCache, ReadsLocalFiles) {
     TFlatCache cache;
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < contents.size(); ++i)
-        paths.push_back(File("f" + std::to_string(i), contents[i]));
+        paths.push_back(File(std::string("f").append(std::to_string(i)), contents[i]));
     for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(cache.Add(paths[i]), static_cast<int>(i));
     EXPECT_EQ(cache.Count(), 3);
     ASSERT_TRUE(WaitIdle(cache));

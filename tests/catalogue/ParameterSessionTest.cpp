@@ -23,7 +23,7 @@ protected:
             im.Position = i;
             im.Thickness = "1";
             im.Size = 16;
-            test::WriteFile(folder.Path() / ("ct" + std::to_string(i)), ImageFile(im));
+            test::WriteFile(folder.Path() / std::string("ct").append(std::to_string(i)), ImageFile(im));
         }
         TImage mr;
         mr.Series = "1.2.3.7";
