@@ -91,6 +91,23 @@ bool SameFormat(const std::vector<std::unique_ptr<TTreeNode>>& children) {
 
 } // namespace
 
+std::string LoadToEnd(TDicomTree& tree) {
+    struct TStopListener : ITreeListener {
+        std::string Message;
+        void LoadError(TDicomTree&, const std::string& message) override { Message = message; }
+    } stop;
+    const TScopedTreeListener listening(tree, stop);
+    for (;;) {
+        const int before = tree.Cache().Count();
+        const bool more = tree.LoadStep();
+        if (!more && !tree.Loading()) break;
+        if (tree.Cache().FindFirst({TEntryState::Fetched, TEntryState::Failed}) < 0 &&
+            before == tree.Cache().Count())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return stop.Message;
+}
+
 std::array<std::int8_t, 125> SeriesFilterKernel() {
     std::array<std::int8_t, 125> kernel{};
     std::size_t n = 0;

@@ -256,6 +256,11 @@ private:
     ITreeListener& listener_;
 };
 
+// Runs load steps until the run ends, pausing briefly while the fetch threads have nothing
+// ready: a load without a window's timer (the command-line tool, tests). Returns the message of
+// a run stopped by errors, empty when it finished.
+std::string LoadToEnd(TDicomTree& tree);
+
 // The kernel of the series filter: 16 at the centre, −1 around it, 1 on the outer shell.
 std::array<std::int8_t, 125> SeriesFilterKernel();
 

@@ -35,7 +35,7 @@ struct TSession {
         }
         Tree.OperationPause = 0;
         Tree.AddFolder((Folder.Path() / "study").string());
-        test::RunLoad(Tree);
+        LoadToEnd(Tree);
         Cube.SetMetrics({500, 600, 700});
         for (std::uint32_t i = 0; i < Cube.ByteSize(); ++i) Cube.Voxels()[i] = std::uint8_t(i * 7);
     }
@@ -59,7 +59,7 @@ struct TSession {
         };
         std::vector<std::string> before = lines(test::Outline(Tree));
         Tree.AddFiles(paths);
-        EXPECT_EQ(test::RunLoad(Tree), "");
+        EXPECT_EQ(LoadToEnd(Tree), "");
         std::string added;
         for (const std::string& line : lines(test::Outline(Tree))) {
             const auto kept = std::find(before.begin(), before.end(), line);

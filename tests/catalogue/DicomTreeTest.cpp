@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 
 using test::ImageFile;
 using test::Outline;
-using test::RunLoad;
 using test::TImage;
 
 class StudyTree : public ::testing::Test {
@@ -33,7 +32,7 @@ protected:
     std::string Load() {
         tree.OperationPause = 0;
         tree.AddFolder(folder.Path().string());
-        return RunLoad(tree);
+        return LoadToEnd(tree);
     }
     test::TTempDir folder;
     TDicomTree tree;
@@ -112,7 +111,7 @@ TEST_F(StudyTree, VolumesNeedThicknessOrDepth) {
         }
         TDicomTree local;
         local.AddFolder(series.Path().string());
-        ASSERT_EQ(RunLoad(local), "");
+        ASSERT_EQ(LoadToEnd(local), "");
         ASSERT_EQ(local.ObjectCount(), 1);
         EXPECT_EQ(local.ObjectAt(0)->IsVolume(), c.volume) << c.slices << " " << c.thickness;
         EXPECT_EQ(local.ObjectAt(0)->Cube().Metrics().Z == 1, !c.volume) << c.slices;
@@ -137,7 +136,7 @@ TEST_F(StudyTree, BadFilesBecomeErrorNodesAndFiveStopTheRun) {
     test::WriteFile(folder.Path() / "more2.bin", "\x03");
     TDicomTree second;
     second.AddFolder(folder.Path().string());
-    const std::string stopped = RunLoad(second);
+    const std::string stopped = LoadToEnd(second);
     EXPECT_EQ(stopped.rfind("Too many errors:\r\n", 0), 0u) << stopped;
     EXPECT_FALSE(second.Loading());
     EXPECT_FALSE(ProgressActive());
@@ -284,9 +283,9 @@ TEST_F(StudyTree, LaterRunsKeepTheSeriesOfEarlierOnes) {
     other.Description = "Other";
     test::WriteFile(second.Path() / "other", ImageFile(other));
     tree.AddFolder(second.Path().string());
-    ASSERT_EQ(RunLoad(tree), "");
+    ASSERT_EQ(LoadToEnd(tree), "");
     tree.AddFolder(folder.Path().string()); // the first folder again
-    ASSERT_EQ(RunLoad(tree), "");
+    ASSERT_EQ(LoadToEnd(tree), "");
 
     // The earlier series keeps its object, voxels and operations; the files loaded again form
     // a series beside it. Single images of the same numbers are replaced by the later files,
@@ -450,7 +449,7 @@ for key, n in sorted(counts.items()):
 
     TDicomTree tree;
     tree.AddFolder(folder.string());
-    RunLoad(tree);
+    LoadToEnd(tree);
     std::map<std::string, int> ours;
     for (int i = 0; i < tree.ObjectCount(); ++i) {
         const TDicomObject& o = *tree.ObjectAt(i);

@@ -33,7 +33,7 @@ protected:
         tree.OperationPause = 0;
         session.BindTree(tree);
         tree.AddFolder(folder.Path().string());
-        ASSERT_EQ(test::RunLoad(tree), "");
+        ASSERT_EQ(LoadToEnd(tree), "");
         ASSERT_EQ(tree.ObjectCount(), 2);
         ct = tree.ObjectAt(0);
         mrObject = tree.ObjectAt(1);
@@ -157,14 +157,14 @@ TEST(CommandLine, ClearsOnceAndScansFilesFolders) {
     test::WriteFile(second.Path() / "two", ImageFile(other));
     TDicomTree tree;
     tree.AddFolder(first.Path().string());
-    ASSERT_EQ(test::RunLoad(tree), "");
+    ASSERT_EQ(LoadToEnd(tree), "");
     TCommandLine line;
     EXPECT_FALSE(ProcessCommandLine(tree, line));
     EXPECT_EQ(tree.ObjectCount(), 1);
     line.Paths = {(first.Path() / "one").string(), second.Path().string()};
     EXPECT_TRUE(ProcessCommandLine(tree, line));
     EXPECT_EQ(tree.ObjectCount(), 0); // cleared before the first
-    ASSERT_EQ(test::RunLoad(tree), "");
+    ASSERT_EQ(LoadToEnd(tree), "");
     EXPECT_EQ(tree.ObjectCount(), 2); // a file's folder and a folder
 }
 

@@ -2,11 +2,9 @@
 
 #include "support/TestSupport.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace tarvicon::test {
@@ -28,20 +26,6 @@ std::string ImageFile(const TImage& im) {
                                        std::uint16_t(100 + im.Position));
     w.Explicit(0x7FE0, 0x0010, "OW", SampleBytes(samples));
     return w.Bytes();
-}
-
-std::string RunLoad(TDicomTree& tree) {
-    struct TStopListener : ITreeListener {
-        std::string Message;
-        void LoadError(TDicomTree&, const std::string& message) override { Message = message; }
-    } stop;
-    const TScopedTreeListener listening(tree, stop);
-    for (int guard = 0; guard < 200000; ++guard) {
-        const bool more = tree.LoadStep();
-        if (!more && !tree.Loading()) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return stop.Message;
 }
 
 std::string Outline(const TDicomTree& tree) {

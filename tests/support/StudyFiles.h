@@ -1,6 +1,6 @@
 #pragma once
-// Small synthetic studies for the catalogue tests: one image file per call, a load run as the
-// viewer's timer drives it, and the tree as a readable outline.
+// Small synthetic studies for the catalogue tests: one image file per call and the tree as a
+// readable outline.
 
 #include "catalogue/DicomTrees.h"
 
@@ -17,10 +17,6 @@ struct TImage {
 
 // The bytes of one 16-bit image file (explicit little endian) with every sample 100 + Position.
 std::string ImageFile(const TImage& image);
-
-// Runs the load steps as the viewer's timer does, to the end of the run; the message of a run
-// stopped by errors, else empty.
-std::string RunLoad(TDicomTree& tree);
 
 // One line per node: indent, caption, and for an object its image count and depth.
 std::string Outline(const TDicomTree& tree);
