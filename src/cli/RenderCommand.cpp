@@ -1,5 +1,5 @@
-// tarvicon-cli render: one picture of a cuboid as a view would show it, after the parameter
-// options and the cube operations given.
+// tarvicon-cli render: one picture of a cuboid or a loaded series as a view shows it, after the
+// parameter options and the series commands given.
 
 #include "catalogue/AutoLevels.h"
 #include "catalogue/DicomObjects.h"
@@ -12,11 +12,8 @@
 #include "util/Errors.h"
 #include "util/Host.h"
 #include "util/NumberTexts.h"
-#include "util/Progress.h"
 #include "util/Strings.h"
-#include "volume/CubeOperations.h"
 #include "volume/PictureFiles.h"
-#include "volume/PictureRules.h"
 #include "volume/Slices.h"
 
 #include <algorithm>
