@@ -1,6 +1,10 @@
 #pragma once
 // What the core asks of, or learns from, its host: the viewer installs a window-system host,
 // the command-line tool and the tests run with the headless default or their own.
+//
+// The host belongs to the UI thread (the thread that calls the core). No worker thread calls
+// it: what a worker needs (the Shift state) is read before it starts, and what it has to say
+// (a notice) comes back with its result for the UI thread to pass on.
 
 #include <cstdint>
 #include <string>
