@@ -53,7 +53,10 @@ int FitModeAfterZoom(int fitMode, double zoom, bool refitting) {
 
 double FitZoom(int mode, const TZoomMetrics& metrics, int pictureWidth, int pictureHeight, int clientWidth,
                int clientHeight, double currentZoom) {
-    if (pictureWidth <= 0 || pictureHeight <= 0) return currentZoom;
+    // Nothing to fit: an empty picture, or metrics not set yet (they would divide by zero).
+    if (pictureWidth <= 0 || pictureHeight <= 0 || metrics.MetricX <= 0 || metrics.MetricY <= 0 ||
+        !(metrics.PixelsPerMmX > 0) || !(metrics.PixelsPerMmY > 0))
+        return currentZoom;
     const double rx = clientWidth / metrics.PixelsPerMmX / (pictureWidth * metrics.MetricX / 1000.0);
     const double ry = clientHeight / metrics.PixelsPerMmY / (pictureHeight * metrics.MetricY / 1000.0);
     switch (mode) {

@@ -70,7 +70,8 @@ double LimitZoom(double zoom);
 int FitModeAfterZoom(int fitMode, double zoom, bool refitting);
 // The zoom of a fit mode for a picture of pictureWidth × pictureHeight in a client area of
 // clientWidth × clientHeight: 0 pixel to pixel, 1 fit both sides, 2 fit one side, 3 real size,
-// 4 custom (currentZoom); another mode gives 1 and an empty picture currentZoom.
+// 4 custom (currentZoom); another mode gives 1. An empty picture, or metrics or densities not
+// above 0, give currentZoom.
 double FitZoom(int mode, const TZoomMetrics& metrics, int pictureWidth, int pictureHeight, int clientWidth,
                int clientHeight, double currentZoom);
 

@@ -48,6 +48,8 @@ TEST(ImageViewZoomModel, FitModes) {
     EXPECT_DOUBLE_EQ(FitZoom(4, metrics, 512, 256, 800, 600, 7), 7);
     EXPECT_DOUBLE_EQ(FitZoom(9, metrics, 512, 256, 800, 600, 7), 1);
     EXPECT_DOUBLE_EQ(FitZoom(1, metrics, 0, 256, 800, 600, 7), 7);
+    EXPECT_DOUBLE_EQ(FitZoom(0, {0, 1000, 1, 1}, 512, 256, 800, 600, 7), 7);
+    EXPECT_DOUBLE_EQ(FitZoom(2, {1000, 1000, 0, 1}, 512, 256, 800, 600, 7), 7);
 
     // Physical sizes count, not pixel counts: 0.5 mm pixels at 4 px/mm are 2 screen pixels.
     const TZoomMetrics fine{500, 500, 4, 4};
