@@ -1,0 +1,19 @@
+#include "ViewerHosts.h"
+
+namespace tarvicon {
+
+bool TViewerHost::AskYesNo(const std::string& question) {
+    if (!trace_.Enabled()) return qt_.AskYesNo(question);
+    trace_.Line("Question " + question);
+    return false;
+}
+
+void TViewerHost::Notice(const std::string& text) {
+    if (OnNotice) OnNotice(text);
+    if (trace_.Enabled())
+        trace_.Line("Notice " + text);
+    else
+        qt_.Notice(text);
+}
+
+} // namespace tarvicon
