@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     std::printf("platform %s; series %ux%ux%u 16-bit\n", QApplication::platformName().toUtf8().constData(),
                 kWidth, kHeight, kDepth);
     const auto series = MakeSeries();
-    TParameterSession session;
+    TParameterSession session(TLevelRule::BoundView);
     TConfigNode& center = session.Existing("detail/colormapping/level/center");
     session.Existing("detail/colormapping/level/low").SetAsFloat(5);
     session.Existing("detail/colormapping/level/high").SetAsFloat(60);

@@ -22,8 +22,9 @@ std::string RequiredMatch(const pugi::xml_node& rule) {
 
 } // namespace
 
-TParameterSession::TParameterSession()
-    : root_(CreateParameterTree()), link_(NodeAt<TConfigNode>(*root_, "detail/colormapping/level")) {
+TParameterSession::TParameterSession(TLevelRule levelRule) : root_(CreateParameterTree()) {
+    if (levelRule == TLevelRule::Session)
+        link_.emplace(NodeAt<TConfigNode>(*root_, "detail/colormapping/level"));
     NodeAt<TScalingNode>(*root_, "detail/colormapping/level/scaling")
         .SetOnQuantilValue([this](TScalingNode&, double factor, double percent) {
             return DoOnQuantilValue(detailObject_ ? &detailObject_->Cube() : nullptr, percent, factor);

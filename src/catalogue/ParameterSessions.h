@@ -11,6 +11,7 @@
 #include "config/Schema.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarvicon {
@@ -19,9 +20,15 @@ namespace tarvicon {
 // after a setup.
 enum class TAutoSetupResult { Skipped, NoDocument, Autolevels, Preset };
 
+// Who keeps the level's center and width the mirror of its low and high.
+enum class TLevelRule {
+    Session,   // the session itself: no detail view is bound (the command-line tool)
+    BoundView, // the detail view bound to the tree keeps it; a second keeper would fight it
+};
+
 class TParameterSession {
 public:
-    TParameterSession();
+    explicit TParameterSession(TLevelRule levelRule = TLevelRule::Session);
     ~TParameterSession();
     TParameterSession(const TParameterSession&) = delete;
     TParameterSession& operator=(const TParameterSession&) = delete;
@@ -69,7 +76,7 @@ public:
 
 private:
     std::unique_ptr<TPresetNode> root_;
-    TLevelLink link_;
+    std::optional<TLevelLink> link_;
     TConfigDocument document_;
     TDicomObject* detailObject_ = nullptr;
 };

@@ -66,7 +66,7 @@ private:
 
     const TTraceFile& trace_;
     TViewerHost& host_;
-    TParameterSession session_;
+    TParameterSession session_{TLevelRule::BoundView};
     TDicomTree tree_;
     // Goes before the tree and the parameters it holds on to (a child widget would go after).
     std::unique_ptr<TDicomViewFrame> view_;
