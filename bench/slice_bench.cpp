@@ -2,6 +2,7 @@
 // projections along the three views' paths, an oblique mean slab, the colour re-map of a
 // cached picture, and the bandwidth limit of a plain two-core maximum over the same bytes.
 
+#include "HeadPhantom.h"
 #include "volume/Bitmap32.h"
 #include "volume/Slices.h"
 
@@ -18,34 +19,16 @@ namespace {
 
 using namespace tarvicon;
 
-constexpr std::uint32_t kWidth = 512, kHeight = 512, kDepth = 400;
+using bench::kDepth;
+using bench::kHeight;
+using bench::kWidth;
 const TCubePoint kCentre{256, 256, 200};
 
 // A smooth phantom (a body, two organs, a bone ring) with noise, 12-bit as a CT series.
 TPixelCube& Cube() {
     static TPixelCube cube = [] {
         TPixelCube c;
-        c.SetWidth(kWidth);
-        c.SetHeight(kHeight);
-        c.SetDepth(kDepth);
-        c.SetPixelSize(2);
-        c.EnsureVoxels(2);
-        auto* voxels = reinterpret_cast<std::uint16_t*>(c.Voxels());
-        std::uint32_t noise = 12345;
-        for (std::uint32_t z = 0; z < kDepth; ++z)
-            for (std::uint32_t y = 0; y < kHeight; ++y)
-                for (std::uint32_t x = 0; x < kWidth; ++x) {
-                    const double dx = (double(x) - 256) / 230, dy = (double(y) - 256) / 180,
-                                 dz = (double(z) - 200) / 190;
-                    const double r = dx * dx + dy * dy + dz * dz;
-                    double v = r < 1 ? 1000 : 0;
-                    if (r > 0.8 && r < 0.9) v = 2000;
-                    const double ox = dx - 0.3, oz = dz + 0.2;
-                    if (ox * ox + dy * dy + oz * oz < 0.05) v = 1300 + 200 * std::sin(double(z) / 9);
-                    noise = noise * 1664525u + 1013904223u;
-                    voxels[(std::size_t(z) * kHeight + y) * kWidth + x] =
-                        std::uint16_t(v + double(noise >> 24) / 4);
-                }
+        bench::FillHeadPhantom(c);
         return c;
     }();
     return cube;

@@ -8,6 +8,7 @@
 //      re-map (TSliceCache::Apply) of the same picture.
 // Not a test: it prints the figures. Seconds of animation: the first argument (default 5).
 
+#include "HeadPhantom.h"
 #include "catalogue/DicomObjects.h"
 #include "catalogue/ParameterSessions.h"
 #include "catalogue/ViewPictures.h"
@@ -32,35 +33,16 @@ namespace {
 
 using namespace tarvicon;
 
-constexpr std::uint32_t kWidth = 512, kHeight = 512, kDepth = 400;
+using bench::kDepth;
+using bench::kHeight;
+using bench::kWidth;
 
-// A body with a bone ring and an organ whose value changes along the slices, with noise, as a
-// 12-bit CT series; 0.5 mm voxels.
+// The head phantom as a series of 0.5 mm voxels, its navigation views projecting.
 std::unique_ptr<TDicomSingleImage> MakeSeries() {
     auto series = std::make_unique<TDicomSingleImage>();
     TPixelCube& c = series->Cube();
-    c.SetWidth(kWidth);
-    c.SetHeight(kHeight);
-    c.SetDepth(kDepth);
-    c.SetPixelSize(2);
+    bench::FillHeadPhantom(c);
     c.SetMetrics({500, 500, 500});
-    c.EnsureVoxels(2);
-    auto* voxels = reinterpret_cast<std::uint16_t*>(c.Voxels());
-    std::uint32_t noise = 12345;
-    for (std::uint32_t z = 0; z < kDepth; ++z)
-        for (std::uint32_t y = 0; y < kHeight; ++y)
-            for (std::uint32_t x = 0; x < kWidth; ++x) {
-                const double dx = (double(x) - 256) / 230, dy = (double(y) - 256) / 180,
-                             dz = (double(z) - 200) / 190;
-                const double r = dx * dx + dy * dy + dz * dz;
-                double v = r < 1 ? 1000 : 0;
-                if (r > 0.8 && r < 0.9) v = 2000;
-                const double ox = dx - 0.3, oz = dz + 0.2;
-                if (ox * ox + dy * dy + oz * oz < 0.05) v = 1300 + 200 * std::sin(double(z) / 9);
-                noise = noise * 1664525u + 1013904223u;
-                voxels[(std::size_t(z) * kHeight + y) * kWidth + x] =
-                    std::uint16_t(v + double(noise >> 24) / 4);
-            }
     series->SetPosition({256, 256, 200});
     series->SetMipNavi(true);
     return series;
