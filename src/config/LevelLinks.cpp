@@ -18,16 +18,22 @@ void TLevelLink::NodeChanged(TConfigNode& node) {
         ~TRelease() { flag = false; }
     } release{busy_};
     if (&node == &center_ || &node == &width_) {
-        const double center = center_.GetAsFloat();
-        const double width = width_.GetAsFloat();
-        low_.SetAsFloat(center - width / 2);
-        high_.SetAsFloat(center + width / 2);
+        const TLevelRange range = LevelRangeOf(center_.GetAsFloat(), width_.GetAsFloat());
+        low_.SetAsFloat(range.Low);
+        high_.SetAsFloat(range.High);
     } else if (&node == &low_ || &node == &high_) {
-        const double low = low_.GetAsFloat();
-        const double high = high_.GetAsFloat();
-        center_.SetAsFloat((low + high) / 2);
-        width_.SetAsFloat(high - low);
+        const TLevelWindow window = LevelWindowOf(low_.GetAsFloat(), high_.GetAsFloat());
+        center_.SetAsFloat(window.Center);
+        width_.SetAsFloat(window.Width);
     }
+}
+
+TLevelRange LevelRangeOf(double center, double width) {
+    return {center - width / 2, center + width / 2};
+}
+
+TLevelWindow LevelWindowOf(double low, double high) {
+    return {(low + high) / 2, high - low};
 }
 
 } // namespace tarvicon

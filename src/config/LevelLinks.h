@@ -8,6 +8,24 @@
 
 namespace tarvicon {
 
+// The colour window's ends.
+struct TLevelRange {
+    double Low = 0;
+    double High = 0;
+};
+
+// The colour window's centre and width.
+struct TLevelWindow {
+    double Center = 0;
+    double Width = 0;
+};
+
+// low = center − width / 2, high = center + width / 2.
+TLevelRange LevelRangeOf(double center, double width);
+
+// center = (low + high) / 2, width = high − low.
+TLevelWindow LevelWindowOf(double low, double high);
+
 class TLevelLink : public INodeListener {
 public:
     // level: the "level" node with "low", "high", "center" and "width".

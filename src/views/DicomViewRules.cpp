@@ -40,14 +40,6 @@ int WrapSlice(int current, int count, int delta) {
     return slice < 0 ? slice + count : slice;
 }
 
-TLevelRange LevelRangeOf(double center, double width) {
-    return {center - width / 2, center + width / 2};
-}
-
-TLevelWindow LevelWindowOf(double low, double high) {
-    return {(low + high) / 2, high - low};
-}
-
 double ZoomExponent(double currentZoom) {
     // max() also turns a NaN into the smallest zoom.
     return std::min(std::log(std::max(0.01, currentZoom)) / std::log(1.12), 10.0);

@@ -3,6 +3,7 @@
 // clock, the slice steps, the level window both ways, the zoom exponent of the "zoom" node and
 // the corners that map the overlay cube's picture onto the shown cube's picture.
 
+#include "config/LevelLinks.h"
 #include "volume/PixelCube.h"
 
 #include <cstdint>
@@ -38,24 +39,6 @@ TSliceStep AnimateSlice(int current, int count, int step);
 // The slice delta (−1 "prev", +1 "next") away from current, wrapping around at the ends;
 // 0 when there are no slices.
 int WrapSlice(int current, int count, int delta);
-
-// The colour window's ends.
-struct TLevelRange {
-    double Low = 0;
-    double High = 0;
-};
-
-// The colour window's centre and width.
-struct TLevelWindow {
-    double Center = 0;
-    double Width = 0;
-};
-
-// low = center − width / 2, high = center + width / 2.
-TLevelRange LevelRangeOf(double center, double width);
-
-// center = (low + high) / 2, width = high − low.
-TLevelWindow LevelWindowOf(double low, double high);
 
 // The "zoom" node's value for a zoom: ln(zoom) / ln(1.12), at most 10. Zooms stay within
 // 0.01..100, so one below 0.01 counts as 0.01.
