@@ -179,13 +179,9 @@ TEST_F(StudyTree, LoadedSeriesKeepsItsPixelsOnlyInTheCube) {
 }
 
 TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {
-    for (int i = 0; i < 4; ++i) {
-        TImage im;
-        im.Number = std::to_string(i + 1);
-        im.Position = i;
-        im.Thickness = "1";
-        Write("a" + std::to_string(i), im);
-    }
+    TImage slices;
+    slices.Thickness = "1";
+    test::WriteSeries(folder.Path(), "a", 4, slices);
     TImage other;
     other.Series = "1.2.3.9";
     other.Description = "Other";
@@ -252,13 +248,9 @@ std::string CubeState(const TDicomObject& object) {
 }
 
 TEST_F(StudyTree, LaterRunsKeepTheSeriesOfEarlierOnes) {
-    for (int i = 0; i < 4; ++i) {
-        TImage im;
-        im.Number = std::to_string(i + 1);
-        im.Position = i;
-        im.Thickness = "1";
-        Write("head" + std::to_string(i), im);
-    }
+    TImage slices;
+    slices.Thickness = "1";
+    test::WriteSeries(folder.Path(), "head", 4, slices);
     TImage mixed; // not merged: each image keeps its own cube
     mixed.Series = "1.2.3.3";
     mixed.Description = "Mixed";
@@ -331,12 +323,7 @@ struct TRecorder : ITreeListener {
 };
 
 TEST_F(StudyTree, ListenersSeeStructureAndDestructions) {
-    for (int i = 0; i < 3; ++i) {
-        TImage im;
-        im.Number = std::to_string(i + 1);
-        im.Position = i;
-        Write("a" + std::to_string(i), im);
-    }
+    test::WriteSeries(folder.Path(), "a", 3, TImage());
     TRecorder recorder;
     const TScopedTreeListener listening(tree, recorder);
     ASSERT_EQ(Load(), "");
@@ -355,12 +342,7 @@ TEST_F(StudyTree, ListenersSeeStructureAndDestructions) {
 }
 
 TEST_F(StudyTree, HandlerFailuresReachTheCaller) {
-    for (int i = 0; i < 2; ++i) {
-        TImage im;
-        im.Number = std::to_string(i + 1);
-        im.Position = i;
-        Write("a" + std::to_string(i), im);
-    }
+    test::WriteSeries(folder.Path(), "a", 2, TImage());
     TRecorder recorder;
     recorder.ThrowOn = "loaded";
     const TScopedTreeListener listening(tree, recorder);

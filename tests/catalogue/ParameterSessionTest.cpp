@@ -17,14 +17,10 @@ using test::TImage;
 class Session : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (int i = 0; i < 4; ++i) {
-            TImage im;
-            im.Number = std::to_string(i + 1);
-            im.Position = i;
-            im.Thickness = "1";
-            im.Size = 16;
-            test::WriteFile(folder.Path() / std::string("ct").append(std::to_string(i)), ImageFile(im));
-        }
+        TImage slices;
+        slices.Thickness = "1";
+        slices.Size = 16;
+        test::WriteSeries(folder.Path(), "ct", 4, slices);
         TImage mr;
         mr.Series = "1.2.3.7";
         mr.Modality = "MR";

@@ -178,14 +178,10 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(first);
         std::filesystem::create_directories(second);
-        for (int i = 0; i < 4; ++i) {
-            test::TImage im;
-            im.Number = std::to_string(i + 1);
-            im.Position = i;
-            im.Thickness = "1";
-            im.Size = 20;
-            test::WriteFile(first / std::to_string(i), test::ImageFile(im));
-        }
+        test::TImage ct;
+        ct.Thickness = "1";
+        ct.Size = 20;
+        test::WriteSeries(first, "", 4, ct);
         test::TImage mr;
         mr.Series = "1.2.3.8";
         mr.Modality = "MR";

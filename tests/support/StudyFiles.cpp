@@ -28,6 +28,14 @@ std::string ImageFile(const TImage& im) {
     return w.Bytes();
 }
 
+void WriteSeries(const std::filesystem::path& folder, const std::string& prefix, int count, TImage image) {
+    for (int i = 0; i < count; ++i) {
+        image.Number = std::to_string(i + 1);
+        image.Position = i;
+        WriteFile(folder / std::string(prefix).append(std::to_string(i)), ImageFile(image));
+    }
+}
+
 std::string Outline(const TDicomTree& tree) {
     std::ostringstream out;
     const std::function<void(const TTreeNode&, int)> print = [&](const TTreeNode& node, int depth) {

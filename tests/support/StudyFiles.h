@@ -4,6 +4,7 @@
 
 #include "catalogue/DicomTrees.h"
 
+#include <filesystem>
 #include <string>
 
 namespace tarvicon::test {
@@ -17,6 +18,10 @@ struct TImage {
 
 // The bytes of one 16-bit image file (explicit little endian) with every sample 100 + Position.
 std::string ImageFile(const TImage& image);
+
+// Writes count files of one series into folder, named prefix + 0, 1, …: image numbers 1, 2, …
+// and positions 0, 1, …, the other values from image.
+void WriteSeries(const std::filesystem::path& folder, const std::string& prefix, int count, TImage image);
 
 // One line per node: indent, caption, and for an object its image count and depth.
 std::string Outline(const TDicomTree& tree);
