@@ -254,6 +254,15 @@ TDicomObject& TDicomTree::AddObject(std::unique_ptr<TDicomObject> object, const 
     return added;
 }
 
+TDicomObject& TDicomTree::AddCuboidFile(const std::string& path) {
+    auto cuboid = std::make_unique<TDicomSingleImage>();
+    TPixelCube& cube = cuboid->Cube();
+    cube.LoadFromFile(path);
+    cuboid->SetPosition(
+        {std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2), std::int32_t(cube.Depth() / 2)});
+    return AddObject(std::move(cuboid), path);
+}
+
 TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                                  const std::string& caption) {
     const std::string wanted = NormalKey(key);

@@ -118,6 +118,9 @@ public:
     void Clear();
     // Files an object made elsewhere (a cuboid file) as a root node of its own; returns it.
     TDicomObject& AddObject(std::unique_ptr<TDicomObject> object, const std::string& caption);
+    // Reads a cuboid file into an object of its own at its centre voxel, filed under its path.
+    // A file that cannot be read raises the cube's message; nothing is filed.
+    TDicomObject& AddCuboidFile(const std::string& path);
     // One time slice of loading (at least one file, then until the clock ticks); false when
     // there is nothing to do or the run stopped. A run builds cubes only for what it filed:
     // series of earlier runs keep their cubes and their operations.

@@ -111,12 +111,7 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
     session.BindTree(tree);
     TDicomObject* shown = nullptr;
     if (!options.cuboid.empty()) {
-        auto cuboid = std::make_unique<TDicomSingleImage>();
-        TPixelCube& cube = cuboid->Cube();
-        cube.LoadFromFile(options.cuboid);
-        cuboid->SetPosition({std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
-                             std::int32_t(cube.Depth() / 2)});
-        shown = &tree.AddObject(std::move(cuboid), options.cuboid);
+        shown = &tree.AddCuboidFile(options.cuboid);
     } else {
         const std::string stopped = LoadStudy(tree, options.sources);
         if (!stopped.empty()) RaiseError(stopped);

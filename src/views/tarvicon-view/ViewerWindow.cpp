@@ -132,17 +132,11 @@ void TViewerWindow::Open(const TCommandLine& commandLine) {
 }
 
 void TViewerWindow::LoadCuboid(const std::string& path) {
-    auto cuboid = std::make_unique<TDicomSingleImage>();
     try {
-        TPixelCube& cube = cuboid->Cube();
-        cube.LoadFromFile(path);
-        cuboid->SetPosition({std::int32_t(cube.Width() / 2), std::int32_t(cube.Height() / 2),
-                             std::int32_t(cube.Depth() / 2)});
+        tree_.AddCuboidFile(path);
     } catch (const std::exception& error) {
         Report(error.what());
-        return;
     }
-    tree_.AddObject(std::move(cuboid), path);
 }
 
 void TViewerWindow::LoadTick() {
