@@ -180,15 +180,15 @@ void TDicomTree::EndStructure() {
 }
 
 template <typename Work>
-void TDicomTree::ChangingStructure(Work&& work) {
-    BeginStructure();
+void TDicomTree::Bracketed(void (TDicomTree::*begin)(), void (TDicomTree::*end)(), Work&& work) {
+    (this->*begin)();
     try {
         work();
     } catch (...) {
-        EndStructure();
+        (this->*end)();
         throw;
     }
-    EndStructure();
+    (this->*end)();
 }
 
 void TDicomTree::AddFolder(const std::string& folder) {
@@ -711,31 +711,21 @@ void TDicomTree::RunSeriesOperation(const std::string& title,
                                     const std::function<void(TDicomObject&)>& operation) {
     TDicomObject* object = SelectedObject();
     if (!object) return;
-    BeginOperation();
-    try {
+    Bracketed(&TDicomTree::BeginOperation, &TDicomTree::EndOperation, [&] {
         const TProgressRun run(title);
         operation(*object);
         if (OperationPause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(OperationPause));
         Tell([&](ITreeListener& l) { l.CubeChanged(*this); });
-    } catch (...) {
-        EndOperation();
-        throw;
-    }
-    EndOperation();
+    });
 }
 
 void TDicomTree::RotateSelected(const std::string& axes, double degrees, bool twin) {
     TDicomObject* object = SelectedObject();
     if (!object) return;
-    BeginOperation();
-    try {
+    Bracketed(&TDicomTree::BeginOperation, &TDicomTree::EndOperation, [&] {
         object->Rotate(axes, degrees);
         if (twin && TwinOverlay(*object)) overlay_->Rotate(axes, degrees);
-    } catch (...) {
-        EndOperation();
-        throw;
-    }
-    EndOperation();
+    });
 }
 
 void TDicomTree::NodeChanged(TConfigNode& node) {

@@ -181,9 +181,14 @@ private:
     void Trace(const std::string& text);
     void BeginStructure();
     void EndStructure();
-    // Runs work inside a structure bracket whose end is told however the work ends.
+    // Runs work between begin and end; end runs however the work ends, outside any destructor,
+    // so what it tells listeners can raise. The structure and operation brackets use it.
     template <typename Work>
-    void ChangingStructure(Work&& work);
+    void Bracketed(void (TDicomTree::*begin)(), void (TDicomTree::*end)(), Work&& work);
+    template <typename Work>
+    void ChangingStructure(Work&& work) {
+        Bracketed(&TDicomTree::BeginStructure, &TDicomTree::EndStructure, std::forward<Work>(work));
+    }
     // Files a read object (its read failure, if any, given) and returns the path text; a
     // failed read still files the object and then raises the failure.
     std::string FileObject(std::unique_ptr<TDicomSingleImage> object,
