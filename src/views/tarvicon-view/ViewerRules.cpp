@@ -10,25 +10,6 @@ bool IsCuboidFile(const std::string& path) {
     return EqualNoCase(std::filesystem::path(path).extension().string(), ".cub");
 }
 
-std::string OneLine(const std::string& text) {
-    std::string line;
-    bool lineBreak = false;
-    for (const char c : text) {
-        if (c == '\n' || c == '\r') {
-            lineBreak = true;
-            continue;
-        }
-        if (lineBreak) line += ' ';
-        lineBreak = false;
-        line += c;
-    }
-    return line;
-}
-
-std::string ChangeLine(const std::string& path, const std::string& text) {
-    return "Change " + path + " = " + text.substr(0, 32);
-}
-
 int WheelZoomSteps(int& rest, int angleDelta) {
     rest += angleDelta;
     const int steps = rest / 120;

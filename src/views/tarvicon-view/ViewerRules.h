@@ -1,6 +1,6 @@
 #pragma once
-// What tarvicon-view decides without a window: which arguments are cuboid files, the trace's
-// change lines, the wheel's zoom steps and what the user is told when a load ends.
+// What tarvicon-view decides without a window: which arguments are cuboid files, the wheel's
+// zoom steps and what the user is told when a load ends.
 
 #include <string>
 #include <vector>
@@ -9,12 +9,6 @@ namespace tarvicon {
 
 // A cuboid file: the extension ".cub" in any letter case.
 bool IsCuboidFile(const std::string& path);
-
-// The text on one line: each run of line breaks becomes one space (a trace line, the status line).
-std::string OneLine(const std::string& text);
-
-// "Change PATH = TEXT" with the first 32 characters of the node's text.
-std::string ChangeLine(const std::string& path, const std::string& text);
 
 // Whole zoom steps of a wheel turn (120 per notch, positive away from the user); what is left of
 // a notch stays in rest for the next turn.

@@ -29,7 +29,7 @@ std::string PointText(const TCubePoint& p) {
 
 } // namespace
 
-TViewerWindow::TViewerWindow(const TTraceFile& trace, TViewerHost& host, const std::string& configPath)
+TViewerWindow::TViewerWindow(const TTraceFile& trace, TTracedHost& host, const std::string& configPath)
     : trace_(trace), host_(host), view_(std::make_unique<TDicomViewFrame>()) {
     setWindowTitle("Tarvicon");
     resize(1000, 800);

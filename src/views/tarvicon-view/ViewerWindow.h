@@ -5,8 +5,8 @@
 // said on the status line (and in a box, or the trace when one is kept) and leaves a usable,
 // empty window.
 
-#include "TraceFiles.h"
-#include "ViewerHosts.h"
+#include "util/TraceFiles.h"
+#include "views/TracedHosts.h"
 #include "catalogue/CommandLines.h"
 #include "catalogue/DicomTrees.h"
 #include "catalogue/ParameterSessions.h"
@@ -29,7 +29,7 @@ class TViewerWindow : public QMainWindow, private ITreeListener, private IProgre
 public:
     // Builds the window and its parameter tree and reads the configuration document (a
     // document that does not load is reported; the view then runs on the tree's defaults).
-    TViewerWindow(const TTraceFile& trace, TViewerHost& host, const std::string& configPath);
+    TViewerWindow(const TTraceFile& trace, TTracedHost& host, const std::string& configPath);
     ~TViewerWindow() override;
 
     // Starts showing what the command line names: cuboid files (".cub") as objects of their
@@ -65,7 +65,7 @@ private:
     void Report(const std::string& message);
 
     const TTraceFile& trace_;
-    TViewerHost& host_;
+    TTracedHost& host_;
     TParameterSession session_{TLevelRule::BoundView};
     TDicomTree tree_;
     // Goes before the tree and the parameters it holds on to (a child widget would go after).

@@ -7,8 +7,8 @@
 // change, status text, load end, position, build and zoom, and writes its messages there
 // instead of showing boxes. SIGTERM and SIGINT close the window as Ctrl+Q does.
 
-#include "TraceFiles.h"
-#include "ViewerHosts.h"
+#include "util/TraceFiles.h"
+#include "views/TracedHosts.h"
 #include "ViewerWindow.h"
 #include "catalogue/CommandLines.h"
 #include "util/Host.h"
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName("Tarvicon");
 
     const tarvicon::TTraceFile trace = tarvicon::TTraceFile::FromEnvironment();
-    tarvicon::TViewerHost host(trace);
+    tarvicon::TTracedHost host(trace);
     const tarvicon::TScopedHost scopedHost(host);
 
     tarvicon::TViewerWindow window(trace, host, ConfigPath(commandLine));

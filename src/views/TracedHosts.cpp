@@ -1,14 +1,14 @@
-#include "ViewerHosts.h"
+#include "views/TracedHosts.h"
 
 namespace tarvicon {
 
-bool TViewerHost::AskYesNo(const std::string& question) {
+bool TTracedHost::AskYesNo(const std::string& question) {
     if (!trace_.Enabled()) return qt_.AskYesNo(question);
     trace_.Line("Question " + question);
     return false;
 }
 
-void TViewerHost::Notice(const std::string& text) {
+void TTracedHost::Notice(const std::string& text) {
     if (OnNotice) OnNotice(text);
     if (trace_.Enabled())
         trace_.Line("Notice " + text);

@@ -28,4 +28,10 @@ private:
     std::unique_ptr<std::FILE, TCloser> file_;
 };
 
+// The text on one line: each run of line breaks becomes one space (a trace line, a status line).
+std::string OneLine(const std::string& text);
+
+// "Change PATH = TEXT" with the first 32 characters of the node's text.
+std::string ChangeLine(const std::string& path, const std::string& text);
+
 } // namespace tarvicon

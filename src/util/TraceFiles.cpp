@@ -1,7 +1,5 @@
 #include "TraceFiles.h"
 
-#include "ViewerRules.h"
-
 #include <cstdlib>
 
 namespace tarvicon {
@@ -21,6 +19,25 @@ void TTraceFile::Line(const std::string& text) const {
     std::fwrite(line.data(), 1, line.size(), file_.get());
     std::fputc('\n', file_.get());
     std::fflush(file_.get());
+}
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    bool lineBreak = false;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            lineBreak = true;
+            continue;
+        }
+        if (lineBreak) line += ' ';
+        lineBreak = false;
+        line += c;
+    }
+    return line;
+}
+
+std::string ChangeLine(const std::string& path, const std::string& text) {
+    return "Change " + path + " = " + text.substr(0, 32);
 }
 
 } // namespace tarvicon

@@ -1,9 +1,9 @@
 #pragma once
-// The host of tarvicon-view: the window system's host, except that while the program traces
-// (an unattended run) questions and notices go to the trace instead of modal boxes. Every
-// notice is also shown on the window's status line.
+// The host of the programs with a window: the window system's host, except that while the
+// program traces (an unattended run) questions and notices go to the trace instead of modal
+// boxes. Every notice is also handed to OnNotice (a status line).
 
-#include "TraceFiles.h"
+#include "util/TraceFiles.h"
 #include "views/QtHosts.h"
 
 #include <functional>
@@ -11,9 +11,9 @@
 
 namespace tarvicon {
 
-class TViewerHost : public IHost {
+class TTracedHost : public IHost {
 public:
-    explicit TViewerHost(const TTraceFile& trace) : trace_(trace) {}
+    explicit TTracedHost(const TTraceFile& trace) : trace_(trace) {}
 
     // Where notices are shown besides the box or the trace (the status line); may be empty.
     std::function<void(const std::string&)> OnNotice;
