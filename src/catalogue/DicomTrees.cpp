@@ -232,6 +232,27 @@ void TDicomTree::ReleaseNodes(TTreeNode& node) {
     if (selected_ == &node) selected_ = nullptr;
 }
 
+bool TDicomTree::PruneRun(TTreeNode& node) {
+    auto& children = node.children_;
+    for (auto it = children.begin(); it != children.end();) {
+        if (PruneRun(**it)) {
+            ReleaseNodes(**it);
+            it = children.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (&node == &root_) return false;
+    const bool filed = node.object_ && filedThisRun_.count(node.object_.get()) > 0;
+    return filed || (!node.object_ && node.children_.empty());
+}
+
+void TDicomTree::DropRun() {
+    if (selected_ && selected_->object_ && filedThisRun_.count(selected_->object_.get()) > 0)
+        SelectNode(nullptr);
+    ChangingStructure([&] { PruneRun(root_); });
+}
+
 void TDicomTree::Clear() {
     overlay_ = nullptr;
     if (selected_) SelectNode(nullptr);
@@ -327,13 +348,14 @@ std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
     return pathText;
 }
 
-void TDicomTree::StopRun(bool clearTree, const std::string& lastFailure) {
+void TDicomTree::StopRun(bool cancelled, const std::string& lastFailure) {
     DropPending();
     cache_->Clear();
-    filedThisRun_.clear();
     loading_ = false;
     EndProgress();
-    if (clearTree) Clear();
+    // A cancel takes back what this run filed; the series of earlier runs stay as they were.
+    if (cancelled) DropRun();
+    filedThisRun_.clear();
     if (!lastFailure.empty()) {
         const std::string message = "Too many errors:\r\n" + lastFailure;
         if (listeners_.empty())

@@ -197,7 +197,12 @@ private:
     void DropPending();
     TTreeNode& FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                          const std::string& caption);
-    void StopRun(bool clearTree, const std::string& lastFailure);
+    // Ends a run: on a cancel what the run filed goes; after too many errors the last one is told.
+    void StopRun(bool cancelled, const std::string& lastFailure);
+    // Removes the nodes of the objects this run filed and the nodes that are left empty.
+    void DropRun();
+    // True when node is to go (its own object was filed this run, or it is left empty).
+    bool PruneRun(TTreeNode& node);
     void FinishRun();
     void Squeeze();
     bool SqueezeChildren(TTreeNode& parent);

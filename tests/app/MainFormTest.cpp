@@ -1,1 +1,259 @@
-// placeholder
+// The main window on the offscreen platform, started as the program starts it: a study opened
+// from the command line, the series shown in the four views, the memory each series keeps,
+// the twin position, and the bad inputs that must leave a usable window.
+
+#include "app/MainForms.h"
+#include "app/ProgressForms.h"
+#include "app/StudyTreeViews.h"
+#include "support/StudyFiles.h"
+#include "support/TestSupport.h"
+#include "util/Host.h"
+#include "views/DicomViewFrames.h"
+#include "views/TracedHosts.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvicon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two CT volumes of one study (six slices with a slice thickness each), distinct in their values.
+void WriteStudy(const fs::path& folder) {
+    fs::create_directories(folder);
+    test::TImage head;
+    head.Thickness = "1";
+    head.Size = 16;
+    test::WriteSeries(folder, "head", 6, head);
+    test::TImage chest = head;
+    chest.Series = "1.2.3.2";
+    chest.Description = "Chest";
+    test::WriteSeries(folder, "chest", 6, chest);
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(dir_.Path() / "settings"));
+        study_ = dir_.Path() / "study";
+        WriteStudy(study_);
+    }
+
+    void TearDown() override {
+        form_.reset();
+        scopedHost_.reset();
+    }
+
+    // Starts the window on the arguments and runs idle passes until the load has ended.
+    void Start(const std::vector<std::string>& arguments) {
+        TFormStart start;
+        for (const std::string& argument : arguments) TakeCommandLineArgument(argument, start.CommandLine);
+        start.ProgramPath = (test::BinDir() / "tarvicon").string();
+        start.SettingsName = "tarvicon-test";
+        start.Dialogs.Error = [this](const std::string& text) { errors_.push_back(text); };
+        start.Dialogs.BrowseFolder = [this](const std::string& caption, const std::string&) {
+            captions_.push_back(caption);
+            return browseAnswer_;
+        };
+        form_ = std::make_unique<TForm1>(std::move(start), trace_, host_);
+        form_->OnFatal = [this](int status) { fatal_ = status; };
+        form_->resize(1200, 800);
+        form_->show();
+        RunIdle();
+    }
+
+    void RunIdle() {
+        for (int i = 0; i < 100000 && (!form_->Started() || form_->LoadPending()); ++i) {
+            form_->IdleWork();
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+    }
+
+    TDicomObject* Series(const std::string& description) {
+        for (int i = 0; i < form_->Tree().ObjectCount(); ++i)
+            if (form_->Tree().ObjectAt(i)->Description() == description) return form_->Tree().ObjectAt(i);
+        return nullptr;
+    }
+
+    double Low() { return form_->Root().FindNode("detail/colormapping/level/low")->GetAsFloat(); }
+    void SetLow(double low) { form_->Root().FindNode("detail/colormapping/level/low")->SetAsFloat(low); }
+
+    test::TTempDir dir_;
+    fs::path study_;
+    TTraceFile trace_{(dir_.Path() / "trace.txt").string()};
+    TTracedHost host_{trace_};
+    std::unique_ptr<TScopedHost> scopedHost_ = std::make_unique<TScopedHost>(host_);
+    std::unique_ptr<TForm1> form_;
+    std::vector<std::string> errors_;
+    std::vector<std::string> captions_;
+    std::string browseAnswer_;
+    int fatal_ = -1;
+};
+
+TEST_F(MainFormTest, OpensTheStudyInFourLinkedViews) {
+    Start({study_.string()});
+    ASSERT_TRUE(errors_.empty()) << errors_.front();
+    EXPECT_TRUE(captions_.empty()); // something was opened: no folder dialog
+    ASSERT_EQ(form_->Tree().ObjectCount(), 2) << test::ReadFile(dir_.Path() / "trace.txt");
+    TDicomObject* shown = form_->DetailView().DicomObject();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown, form_->Tree().SelectedObject());
+    for (const TDicomViewFrame* view : form_->Views())
+        EXPECT_EQ(view->DicomObject(), shown) << view->ViewName();
+    EXPECT_EQ(form_->Views()[1]->ViewPath(), "RFT");
+    EXPECT_EQ(form_->Views()[3]->FitMode(), 2);
+    // The study tree widget lists the patient with its study and series.
+    EXPECT_EQ(form_->TreeView().topLevelItemCount(), 1);
+    form_->UpdateStatusBar();
+    EXPECT_TRUE(form_->StatusText(0).contains(" : ")) << form_->StatusText(0).toStdString();
+    EXPECT_TRUE(form_->StatusText(2).endsWith("mm")) << form_->StatusText(2).toStdString();
+    // The parameter changes reach the trace.
+    EXPECT_NE(test::ReadFile(dir_.Path() / "trace.txt").find("Change detail/"), std::string::npos);
+}
+
+TEST_F(MainFormTest, EachSeriesKeepsItsOwnParameters) {
+    Start({study_.string()});
+    form_->Root().FindNode("detail/twin")->SetAsInteger(0);
+    TDicomObject* head = Series("Head");
+    TDicomObject* chest = Series("Chest");
+    ASSERT_TRUE(head && chest);
+
+    form_->Tree().SelectObject(head);
+    SetLow(-300);
+    form_->DetailView().SetPath("BFR");
+    form_->DetailView().SetCubePosition({3, 4, 2});
+    const int headSlice = form_->DetailView().CurrentSlice();
+
+    form_->Tree().SelectObject(chest);
+    EXPECT_EQ(form_->DetailView().DicomObject(), chest);
+    for (const TDicomViewFrame* view : form_->Views())
+        EXPECT_EQ(view->DicomObject(), chest) << view->ViewName();
+    SetLow(-700);
+    form_->DetailView().SetCubePosition({9, 9, 4});
+
+    form_->Tree().SelectObject(head);
+    EXPECT_EQ(Low(), -300);
+    EXPECT_EQ(form_->DetailView().ViewPath(), "BFR");
+    // The slice comes back with the series; the position across it is the one of the series
+    // just left, carried through the position nodes.
+    EXPECT_EQ(form_->DetailView().CurrentSlice(), headSlice);
+    form_->Tree().SelectObject(chest);
+    EXPECT_EQ(Low(), -700);
+}
+
+TEST_F(MainFormTest, TwinSeriesShareOneWorldPosition) {
+    Start({study_.string()});
+    ASSERT_NE(form_->Root().FindNode("detail/twin")->GetAsInteger(), 0);
+    TDicomObject* head = Series("Head");
+    TDicomObject* chest = Series("Chest");
+    ASSERT_TRUE(head && chest);
+    form_->Tree().SelectObject(head);
+    form_->DetailView().SetCubePosition({5, 6, 3});
+    const TCubePoint world = form_->DetailView().GetWorldPosition();
+    form_->Tree().SelectObject(chest);
+    EXPECT_EQ(form_->DetailView().GetWorldPosition(), world);
+    form_->DetailView().SetCubePosition({2, 2, 1});
+    const TCubePoint chestWorld = form_->DetailView().GetWorldPosition();
+    form_->Tree().SelectObject(head);
+    EXPECT_EQ(form_->DetailView().GetWorldPosition(), chestWorld);
+}
+
+TEST_F(MainFormTest, AConfigurationThatDoesNotParseEndsTheProgram) {
+    const fs::path config = dir_.Path() / "broken.cfg";
+    test::WriteFile(config, "<configuration>\n  <presets>\n</configuration>\n");
+    Start({"-c" + config.string(), study_.string()});
+    EXPECT_EQ(fatal_, 1);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("broken.cfg"), std::string::npos) << errors_[0];
+    EXPECT_NE(errors_[0].find("(3/"), std::string::npos) << errors_[0];
+}
+
+TEST_F(MainFormTest, NothingOpenedAsksForAFolder) {
+    browseAnswer_ = study_.string();
+    Start({});
+    ASSERT_EQ(captions_.size(), 1u);
+    EXPECT_EQ(captions_[0], "DICOM directory to open:");
+    EXPECT_EQ(form_->Tree().ObjectCount(), 2);
+    EXPECT_EQ(form_->LastDirectory(), study_.string());
+    EXPECT_EQ(QSettings("Quintar", "tarvicon-test").value("LastDicomDirectory").toString().toStdString(),
+              study_.string());
+}
+
+// What a bad second input must leave: the first study loaded and shown.
+TEST_F(MainFormTest, BadInputsLeaveTheEarlierSeries) {
+    const fs::path broken = dir_.Path() / "broken";
+    fs::create_directories(broken);
+    test::WriteFile(broken / "a.dcm", std::string(300, 'x'));
+    test::WriteFile(broken / "b.dcm", "DICM");
+    const fs::path more = dir_.Path() / "more";
+    test::TImage image;
+    image.Patient = "P2";
+    image.Series = "9.9";
+    image.Thickness = "1";
+    fs::create_directories(more);
+    test::WriteSeries(more, "more", 5, image);
+    struct TCase {
+        const char* Name;
+        std::string Folder;
+        int Objects; // after the second run; the broken files add error nodes
+    };
+    const std::vector<TCase> cases = {
+        {"missing folder", (dir_.Path() / "nowhere").string(), 2},
+        {"broken files", broken.string(), -1},
+        {"second run", more.string(), 3},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Start({study_.string()});
+        TDicomObject* shown = form_->DetailView().DicomObject();
+        ASSERT_NE(shown, nullptr);
+        browseAnswer_ = c.Folder;
+        form_->Root().FindNode("detail/series/add")->NotifyListeners();
+        RunIdle();
+        if (c.Objects >= 0)
+            EXPECT_EQ(form_->Tree().ObjectCount(), c.Objects);
+        else
+            EXPECT_GT(form_->Tree().ObjectCount(), 2);
+        EXPECT_NE(Series("Head"), nullptr);
+        EXPECT_NE(Series("Chest"), nullptr);
+        EXPECT_NE(form_->DetailView().DicomObject(), nullptr);
+        EXPECT_TRUE(form_->Tree().SelectedObject() == nullptr ||
+                    form_->DetailView().DicomObject() == form_->Tree().SelectedObject());
+        form_.reset();
+        errors_.clear();
+    }
+}
+
+TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {
+    Start({study_.string()});
+    const fs::path more = dir_.Path() / "more";
+    test::TImage image;
+    image.Patient = "P2";
+    image.Series = "9.9";
+    image.Thickness = "1";
+    fs::create_directories(more);
+    test::WriteSeries(more, "more", 60, image);
+    browseAnswer_ = more.string();
+    form_->Root().FindNode("detail/series/add")->NotifyListeners();
+    form_->IdleWork();
+    TProgressForm* progress = form_->findChild<TProgressForm*>();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(progress->isVisible());
+    QTest::keyClick(progress, Qt::Key_Escape);
+    RunIdle();
+    EXPECT_FALSE(form_->Tree().Loading());
+    EXPECT_NE(Series("Head"), nullptr);
+    EXPECT_NE(Series("Chest"), nullptr);
+    EXPECT_NE(form_->DetailView().DicomObject(), nullptr);
+}
+
+} // namespace
+} // namespace tarvicon

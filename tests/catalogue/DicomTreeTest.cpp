@@ -297,6 +297,44 @@ TEST_F(StudyTree, LaterRunsKeepTheSeriesOfEarlierOnes) {
     EXPECT_EQ(tree.ObjectAt(1)->Cube().Voxel(0, 0, 0), 103);
 }
 
+// A progress sink whose user cancels once the run has shown a few updates.
+struct TCancellingSink : IProgressSink {
+    int Shown = 0;
+    int CancelAfter = 3;
+    void Started() override {}
+    void Show(int, const std::string&, const std::string&, const std::string&) override { ++Shown; }
+    bool CancelRequested() override { return Shown > CancelAfter; }
+    void Ended() override {}
+};
+
+TEST_F(StudyTree, ACancelledRunTakesBackOnlyWhatItFiled) {
+    TImage slices;
+    slices.Thickness = "1";
+    test::WriteSeries(folder.Path(), "head", 4, slices);
+    ASSERT_EQ(Load(), "");
+    tree.SelectObject(tree.ObjectAt(0));
+    const std::string before = Outline(tree);
+
+    test::TTempDir second;
+    TImage other;
+    other.Patient = "P2";
+    other.Series = "1.2.3.9";
+    other.Thickness = "1";
+    test::WriteSeries(second.Path(), "other", 12, other);
+    TImage more = slices; // joins the first patient's study as a series of its own
+    more.Series = "1.2.3.5";
+    test::WriteSeries(second.Path(), "more", 12, more);
+    TCancellingSink sink;
+    SetProgressSink(&sink);
+    tree.AddFolder(second.Path().string());
+    EXPECT_EQ(LoadToEnd(tree), "");
+    SetProgressSink(nullptr);
+    EXPECT_FALSE(tree.Loading());
+    EXPECT_EQ(Outline(tree), before);
+    ASSERT_NE(tree.SelectedObject(), nullptr);
+    EXPECT_EQ(tree.SelectedObject(), tree.ObjectAt(0));
+}
+
 // Records what the tree tells, and throws from the event named in ThrowOn.
 struct TRecorder : ITreeListener {
     std::string ThrowOn;
