@@ -186,7 +186,6 @@ void TForm1::BuildLayout() {
     midleNaviPanel_->addWidget(views_[3]);
     treeView_ = new TDicomTreeView(tree_, midleNaviPanel_);
     treeView_->setToolTip("Study structure");
-    KeepApplicationColours(*treeView_);
     midleNaviPanel_->addWidget(treeView_);
     midleNaviPanel_->setMinimumHeight(50);
 
@@ -227,7 +226,10 @@ void TForm1::BuildLayout() {
         statusBar()->addWidget(statusPanels_[i], i == 3 ? 1 : 0);
     }
     statusBar()->setSizeGripEnabled(false);
-    KeepApplicationColours(*statusBar());
+    // Light text on the window's dark background.
+    QPalette statusColours = statusBar()->palette();
+    statusColours.setColor(QPalette::WindowText, QColor(210, 210, 210));
+    statusBar()->setPalette(statusColours);
 
     // The context menu; the command set fills it.
     contextMenu_ = new QMenu(this);
