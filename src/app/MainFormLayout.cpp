@@ -239,6 +239,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) return false;
+    if (event->isInputEvent()) eventsSinceIdle_ = true;
     switch (event->type()) {
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);

@@ -309,9 +309,9 @@ void TForm1::StartIdle() {
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, [this] { IdleWork(); });
-    // An idle pass once the loop has handled what came in and is about to wait again.
+    // An idle pass once the loop has handled the user's input and is about to wait again. Only
+    // input counts: the repaints and timers that idle work causes itself must not call for more.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
-        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { eventsSinceIdle_ = true; });
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
             if (eventsSinceIdle_ && !idleTimer_.isActive()) idleTimer_.start();
         });
@@ -348,7 +348,13 @@ void TForm1::IdleWork() {
         for (std::size_t i = 1; i < views_.size(); ++i) views_[i]->AutoScroll();
         traceFrame_->Flush();
         shortcutFrame_->ShowAltSet(keys & Qt::AltModifier);
-        tree_.LoadStep();
+        // Load steps for a slice of about one tick of a coarse system clock: each step takes
+        // at least one file and stops at the next millisecond, and a return to the event loop
+        // (with the tree and the progress dialog painted) after every millisecond would cost
+        // more than the files.
+        const std::uint64_t sliceStart = host_.TickCount();
+        while (tree_.LoadStep() && tree_.Loading() && host_.TickCount() - sliceStart < kLoadSliceMs) {
+        }
     });
     inIdle_ = false;
     eventsSinceIdle_ = false;

@@ -221,6 +221,7 @@ private:
     // animating.
     QTimer idleTimer_;
     bool eventsSinceIdle_ = true;
+    static constexpr std::uint64_t kLoadSliceMs = 16;
 
     bool created_ = false;
     bool started_ = false;

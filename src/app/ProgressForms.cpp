@@ -83,6 +83,7 @@ TProgressForm::TProgressForm(QWidget* owner)
 }
 
 void TProgressForm::Started() {
+    painted_.invalidate();
     cancelled_ = false;
     cancelButton_->setEnabled(true);
     const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
@@ -99,9 +100,15 @@ void TProgressForm::Show(int bar, const std::string& title, const std::string& t
     textLine_->setText(QString::fromStdString(text));
     detailLine_->setText(QString::fromStdString(detail));
     bar_->setValue(bar);
-    activateWindow();
-    // Paints now: the caller may keep the event loop waiting until its work is done.
-    repaint();
+    if (!isActiveWindow()) activateWindow();
+    // Paints now: the caller may keep the event loop waiting until its work is done. A load
+    // reports every file, and one paint per file would cost more than the files; the eye needs
+    // no more than a paint every few tens of milliseconds, and the ones between are painted by
+    // the event loop when it runs.
+    if (!painted_.isValid() || painted_.elapsed() >= kRepaintMs) {
+        repaint();
+        painted_.start();
+    }
 }
 
 bool TProgressForm::CancelRequested() {
@@ -109,6 +116,7 @@ bool TProgressForm::CancelRequested() {
 }
 
 void TProgressForm::Ended() {
+    painted_.invalidate();
     hide();
 }
 

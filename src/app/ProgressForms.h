@@ -8,6 +8,7 @@
 #include "util/Progress.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 class QLabel;
 class QProgressBar;
@@ -42,6 +43,9 @@ private:
     QLabel* textLine_;
     QLabel* detailLine_;
     bool cancelled_ = false;
+    // Since the last paint made at once; invalid until the first of a run.
+    QElapsedTimer painted_;
+    static constexpr int kRepaintMs = 40;
 };
 
 } // namespace tarvicon
