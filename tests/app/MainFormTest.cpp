@@ -239,13 +239,15 @@ TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {
     image.Patient = "P2";
     image.Series = "9.9";
     image.Thickness = "1";
+    image.Size = 128;
     fs::create_directories(more);
-    test::WriteSeries(more, "more", 60, image);
+    test::WriteSeries(more, "more", 400, image);
     browseAnswer_ = more.string();
     form_->Root().FindNode("detail/series/add")->NotifyListeners();
-    form_->IdleWork();
     TProgressForm* progress = form_->findChild<TProgressForm*>();
     ASSERT_NE(progress, nullptr);
+    // Until the run has begun to file.
+    for (int i = 0; i < 100000 && !progress->isVisible() && form_->LoadPending(); ++i) form_->IdleWork();
     ASSERT_TRUE(progress->isVisible());
     QTest::keyClick(progress, Qt::Key_Escape);
     RunIdle();
