@@ -235,12 +235,15 @@ void TColoringNode::LoadFromXml(bool followRefs, pugi::xml_node refRoot, pugi::x
     if (id.empty()) return;
     tableId_ = id;
 
-    pugi::xml_node found;
-    for (const pugi::xpath_node& candidate : SelectList(element.root(), "/*/colortables/colortable"))
-        if (id == candidate.node().attribute("id").value()) {
-            found = candidate.node();
-            break;
-        }
+    // The table lives in the element's own document, or, for a parameter snapshot (which holds
+    // only the table's id), in the document its references resolve against.
+    const auto findTable = [&id](pugi::xml_node document) {
+        for (const pugi::xpath_node& candidate : SelectList(document, "/*/colortables/colortable"))
+            if (id == candidate.node().attribute("id").value()) return candidate.node();
+        return pugi::xml_node();
+    };
+    pugi::xml_node found = findTable(element.root());
+    if (!found && refRoot && refRoot.root() != element.root()) found = findTable(refRoot.root());
     if (!found) RaiseError("Cannot find colortable " + id);
     std::vector<pugi::xml_node> values;
     for (pugi::xml_node value : found.children("value")) values.push_back(value);

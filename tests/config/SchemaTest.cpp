@@ -110,6 +110,25 @@ TEST(Schema, ColoringLoadsItsColourTable) {
     coloring.SetOnChange({});
 }
 
+// A parameter snapshot names the table only by id: pasted with the configuration document as the
+// root of its references, the coloring finds the table there and the rest of the snapshot loads.
+TEST(Schema, ASnapshotFindsItsColourTableInTheReferenceDocument) {
+    TXmlDocument xml;
+    ASSERT_TRUE(xml.LoadXml(ColoringDocument(ColorTable(256, false))));
+    auto source = CreateParameterTree();
+    NodeAt<TColoringNode>(*source, "detail/colormapping/coloring")
+        .LoadFromXml(false, xml.Root(), SelectSingle(xml.Root(), "colorings/coloring").node(), {});
+    source->FindNode("detail/gamma")->SetAsFloat(1.7);
+    const std::string snapshot = source->SaveToString();
+
+    auto target = CreateParameterTree();
+    target->LoadFromString(snapshot, xml.Root());
+    const auto& coloring = NodeAt<TColoringNode>(*target, "detail/colormapping/coloring");
+    ASSERT_TRUE(coloring.Table().has_value());
+    EXPECT_EQ(*coloring.Table(), *NodeAt<TColoringNode>(*source, "detail/colormapping/coloring").Table());
+    EXPECT_DOUBLE_EQ(target->FindNode("detail/gamma")->GetAsFloat(), 1.7);
+}
+
 TEST(Schema, BadColourTablesStopTheLoad) {
     const struct {
         std::string table;
