@@ -8,9 +8,11 @@
 #include "config/Schema.h"
 #include "views/DicomViewFrames.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QSplitter>
 #include <QWheelEvent>
@@ -60,8 +62,10 @@ void TForm1::NaviPanelResize() {
     setUpdatesEnabled(false);
     try {
         const bool visible = naviPanel_->isVisibleTo(this);
+        // A hidden column keeps the width it had when shown.
+        if (visible && naviPanel_->width() > 0) naviWidth_ = naviPanel_->width();
         TConfigNode& split = Node("detail/screensplit");
-        const int value = ScreensplitValue(naviPanel_->width(), visible);
+        const int value = ScreensplitValue(naviWidth_, visible);
         if (split.GetAsInteger() != value) split.SetAsInteger(value);
         const int available = upperNaviPanel_->width() - upperNaviPanel_->handleWidth();
         TNaviExtents extents;
@@ -233,7 +237,7 @@ void TForm1::FormMouseWheel(int sign, QPoint globalPosition, Qt::KeyboardModifie
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == naviPanel_ && event->type() == QEvent::Resize) {
+    if (watched == naviPanel_ && event->type() == QEvent::Resize && naviPanel_->isVisibleTo(this)) {
         Guarded([&] { NaviPanelResize(); });
         return false;
     }
@@ -258,6 +262,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             Guarded([&] { ToggleNaviPanel(); });
             return true;
         }
+        // The preset keys reach the window first, also while the window system has not made it
+        // the active window (the shortcut map then stays silent).
+        const QKeySequence pressed(key->keyCombination());
+        for (QAction* action : shortcutFrame_->Actions())
+            if (action->isEnabled() && action->shortcut() == pressed) {
+                action->trigger();
+                return true;
+            }
         UpdateDetailCursor();
         return false;
     }

@@ -275,6 +275,7 @@ void TForm1::CapsLockWork() {
 }
 
 void TForm1::ApplyPreset(const std::string& kind, int index) {
+    Log("Preset " + kind + " " + std::to_string(index));
     session_.ApplyPreset(kind, index);
     for (TDicomViewFrame* view : views_) view->Changed();
     pageControl_->setCurrentIndex(0);

@@ -231,6 +231,7 @@ private:
     bool resizingNavi_ = false;
     bool borderless_ = true;
     bool coronalRotating_ = false;
+    int naviWidth_ = 0;
     TCubePoint twinPosition_;
     std::string twinPath_;
     int twinFitMode_ = 0;

@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             form.setGeometry(screen->availableGeometry());
         form.showMaximized();
+        form.raise();
+        form.activateWindow();
         const int loopStatus = application.exec();
         if (status == 0) status = loopStatus;
     }
