@@ -98,6 +98,7 @@ constexpr const char* kLastWindowPaths[] = {"detail/thickness", "detail/angle", 
 TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWidget* parent)
     : QMainWindow(parent), start_(std::move(start)), trace_(trace), host_(host) {
     setWindowTitle("Tarvicon");
+    setWindowIcon(ApplicationIcon());
     BuildLayout();
     // The window's notices go to the trace page too.
     host_.OnNotice = [this](const std::string& text) { Log(text); };
@@ -130,6 +131,7 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
 }
 
 TForm1::~TForm1() {
+    qApp->removeEventFilter(this);
     SetProgressSink(nullptr);
     host_.OnNotice = nullptr;
     timer1_.stop();
