@@ -100,8 +100,8 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
     setWindowTitle("Tarvicon");
     setWindowIcon(ApplicationIcon());
     BuildLayout();
-    // The window's notices go to the trace page too.
-    host_.OnNotice = [this](const std::string& text) { Log(text); };
+    // The notices the core gives go to the trace page too (the host itself writes the trace file).
+    host_.OnNotice = [this](const std::string& text) { traceFrame_->Log(text); };
 
     session_.Root().SetOnChange([this](TConfigNode&, TConfigNode& changed, const std::string& path) {
         Log(ChangeLine(path, changed.GetText()));
@@ -117,8 +117,6 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
 
     SetUpViews();
     WireViews();
-    // The level scaling's quantile notation reads the detail view's cube.
-    session_.SetDetailObject(nullptr);
     BindParameterTree();
     views_[0]->SetPermanentGrid(Node("detail/slices/permanent-grid").GetAsInteger() != 0);
     miniControlFrame_->setCursor(ViewCursor(14));
