@@ -2,9 +2,13 @@
 // hiding, the angle marker, the status bar and the detail view's label, and the mouse wheel
 // with the cursor that announces what it will change.
 
-#include "app/AppPages.h"
+#include "app/InfoFrames.h"
 #include "app/LayoutRules.h"
 #include "app/MainForms.h"
+#include "app/MiniControlFrames.h"
+#include "app/PresetFrames.h"
+#include "app/ShortcutFrames.h"
+#include "app/TraceFrames.h"
 #include "config/Schema.h"
 #include "views/DicomViewFrames.h"
 

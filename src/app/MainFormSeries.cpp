@@ -1,9 +1,13 @@
 // The main window's reactions to the study tree and to the parameter nodes: the series shown,
 // its stored parameters, the twin position, the views kept in step in world coordinates.
 
-#include "app/AppPages.h"
+#include "app/InfoFrames.h"
 #include "app/MainForms.h"
+#include "app/MiniControlFrames.h"
+#include "app/PresetFrames.h"
+#include "app/ShortcutFrames.h"
 #include "app/StudyTreeViews.h"
+#include "app/TraceFrames.h"
 #include "views/DicomViewFrames.h"
 #include "views/TracedHosts.h"
 #include "views/ViewCursors.h"
