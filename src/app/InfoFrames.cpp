@@ -26,7 +26,7 @@ TDicomOverviewFrame::TDicomOverviewFrame(QWidget* parent) : QWidget(parent) {
     layout->addWidget(list_);
 }
 
-void TDicomOverviewFrame::SetObject(TDicomObject* object) {
+void TDicomOverviewFrame::ShowObject(TDicomObject* object) {
     object_ = object;
     list_->clear();
     if (!object) return;
@@ -46,7 +46,7 @@ TDicomInfoFrame::TDicomInfoFrame(QWidget* parent) : QWidget(parent) {
     layout->addWidget(text_);
 }
 
-void TDicomInfoFrame::SetObject(TDicomObject* object) {
+void TDicomInfoFrame::ShowObject(TDicomObject* object) {
     object_ = object;
     text_->setPlainText(object ? Q(object->Description()) : QString());
 }

@@ -15,7 +15,7 @@ class TDicomOverviewFrame : public QWidget {
     Q_OBJECT
 public:
     explicit TDicomOverviewFrame(QWidget* parent = nullptr);
-    void SetObject(TDicomObject* object);
+    void ShowObject(TDicomObject* object);
     TDicomObject* Object() const { return object_; }
 
 private:
@@ -28,7 +28,7 @@ class TDicomInfoFrame : public QWidget {
     Q_OBJECT
 public:
     explicit TDicomInfoFrame(QWidget* parent = nullptr);
-    void SetObject(TDicomObject* object);
+    void ShowObject(TDicomObject* object);
     TDicomObject* Object() const { return object_; }
 
 private:

@@ -42,8 +42,8 @@ void TForm1::ObjectDestroying(TDicomTree&, const TDicomObject& object) {
     for (TDicomViewFrame* view : views_) view->ObjectDestroying(object);
     if (session_.DetailObject() == &object) session_.SetDetailObject(nullptr);
     if (miniControlFrame_->Object() == &object) miniControlFrame_->SetObject(nullptr);
-    if (overviewFrame_->Object() == &object) overviewFrame_->SetObject(nullptr);
-    if (infoFrame_->Object() == &object) infoFrame_->SetObject(nullptr);
+    if (overviewFrame_->Object() == &object) overviewFrame_->ShowObject(nullptr);
+    if (infoFrame_->Object() == &object) infoFrame_->ShowObject(nullptr);
     if (infoObject_ == &object) infoObject_ = nullptr;
 }
 
@@ -113,8 +113,8 @@ void TForm1::SelectionChanged(TDicomTree& tree) {
                 const bool changedFlag = tree.TakeChanged();
                 fresh = current != overviewFrame_->Object() || changedFlag;
                 if (fresh) BuildPresetShortcuts();
-                infoFrame_->SetObject(current);
-                overviewFrame_->SetObject(current);
+                infoFrame_->ShowObject(current);
+                overviewFrame_->ShowObject(current);
                 infoObject_ = current;
                 miniControlFrame_->SetObject(current);
                 volume = current && current->IsVolume();

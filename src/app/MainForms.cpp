@@ -105,7 +105,7 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
     setWindowIcon(ApplicationIcon());
     BuildLayout();
     // The notices the core gives go to the trace page too (the host itself writes the trace file).
-    host_.OnNotice = [this](const std::string& text) { traceFrame_->Log(text); };
+    host_.OnNotice = [this](const std::string& text) { traceFrame_->AddLine(text); };
 
     session_.Root().SetOnChange([this](TConfigNode&, TConfigNode& changed, const std::string& path) {
         Log(ChangeLine(path, changed.GetText()));
@@ -425,7 +425,7 @@ void TForm1::ShowError(const std::string& text) {
 }
 
 void TForm1::Log(const std::string& text) {
-    if (traceFrame_) traceFrame_->Log(text);
+    if (traceFrame_) traceFrame_->AddLine(text);
     trace_.Line(text);
 }
 

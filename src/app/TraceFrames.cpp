@@ -22,7 +22,7 @@ TTraceFrame::TTraceFrame(QWidget* parent) : QWidget(parent) {
     layout->addWidget(text_);
 }
 
-void TTraceFrame::Log(const std::string& text) {
+void TTraceFrame::AddLine(const std::string& text) {
     pending_.push_back(text);
 }
 

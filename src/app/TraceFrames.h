@@ -15,7 +15,7 @@ class TTraceFrame : public QWidget {
 public:
     explicit TTraceFrame(QWidget* parent = nullptr);
     // Keeps a line for the next flush.
-    void Log(const std::string& text);
+    void AddLine(const std::string& text);
     // Shows the lines kept since the last flush.
     void Flush();
     QString Text() const;
