@@ -41,7 +41,7 @@ bool SixteenBit(const TDicomObject* object) {
 void TForm1::ObjectDestroying(TDicomTree&, const TDicomObject& object) {
     for (TDicomViewFrame* view : views_) view->ObjectDestroying(object);
     if (session_.DetailObject() == &object) session_.SetDetailObject(nullptr);
-    if (miniControlFrame_->Object() == &object) miniControlFrame_->SetObject(nullptr);
+    if (miniControlFrame_->Subject() == &object) miniControlFrame_->SetSubject(nullptr);
     if (overviewFrame_->Object() == &object) overviewFrame_->ShowObject(nullptr);
     if (infoFrame_->Object() == &object) infoFrame_->ShowObject(nullptr);
     if (infoObject_ == &object) infoObject_ = nullptr;
@@ -116,7 +116,7 @@ void TForm1::SelectionChanged(TDicomTree& tree) {
                 infoFrame_->ShowObject(current);
                 overviewFrame_->ShowObject(current);
                 infoObject_ = current;
-                miniControlFrame_->SetObject(current);
+                miniControlFrame_->SetSubject(current);
                 volume = current && current->IsVolume();
                 sixteenBit = SixteenBit(current);
                 BindNavigationViews();

@@ -476,7 +476,7 @@ void TForm1::AddFiles() {
 void TForm1::ClearAll() {
     for (TDicomViewFrame* view : views_) view->SetObject(nullptr);
     views_[0]->SetOverlayObject(nullptr);
-    miniControlFrame_->SetObject(nullptr);
+    miniControlFrame_->SetSubject(nullptr);
     session_.SetDetailObject(nullptr);
     tree_.Clear();
 }
@@ -499,13 +499,13 @@ void TForm1::Minimize() {
 void TForm1::BeginBusy() {
     if (Node("detail/rotate").GetAsInteger() == 0 && Node("detail/sweep").GetAsInteger() == 0)
         QGuiApplication::restoreOverrideCursor();
-    miniControlFrame_->Suspend();
+    miniControlFrame_->BeginSliderUpdate();
     for (int i = 3; i >= 0; --i) views_[static_cast<std::size_t>(i)]->BeginUpdate();
 }
 
 void TForm1::EndBusy() {
     for (TDicomViewFrame* view : views_) view->EndUpdate();
-    miniControlFrame_->Resume();
+    miniControlFrame_->EndSliderUpdate();
     QGuiApplication::restoreOverrideCursor();
 }
 

@@ -23,7 +23,7 @@ TMiniControlFrame::TMiniControlFrame(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 }
 
-void TMiniControlFrame::SetObject(TDicomObject* object) {
+void TMiniControlFrame::SetSubject(TDicomObject* object) {
     object_ = object;
     caption_->setText(object ? Q(object->Description()) : QString());
 }

@@ -16,11 +16,11 @@ class TMiniControlFrame : public QWidget {
 public:
     explicit TMiniControlFrame(QWidget* parent = nullptr);
     void SetRoot(TConfigNode* root) { root_ = root; }
-    void SetObject(TDicomObject* object);
-    TDicomObject* Object() const { return object_; }
-    // Slider updates stop between Suspend and Resume (a busy bracket).
-    void Suspend() { ++suspended_; }
-    void Resume() { --suspended_; }
+    void SetSubject(TDicomObject* object);
+    TDicomObject* Subject() const { return object_; }
+    // Slider updates stop between these (a busy bracket).
+    void BeginSliderUpdate() { ++suspended_; }
+    void EndSliderUpdate() { --suspended_; }
 
 private:
     TConfigNode* root_ = nullptr;
