@@ -5,14 +5,21 @@
 
 #include "config/ConfigNodes.h"
 
+#include <QCursor>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <string>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
 
 namespace tarvicon {
 
 class TColorMapping;
 class TDicomObject;
+class TGaugeBar;
 
 class TRealParamFrame : public QWidget, public INodeListener {
     Q_OBJECT
@@ -25,7 +32,8 @@ public:
     // The user pressed the slider or its value (the command panel selects it).
     std::function<void(TRealParamFrame&)> OnActivated;
 
-    // Binds a node (none: unbound, disabled, "..."); binding never writes to the node.
+    // Binds a node (none: unbound, disabled, "..."); binding never writes to the node. A node that
+    // is not a scalar binds as none. The node must outlive the binding.
     void Bind(TConfigNode* node);
     TConfigNode* Node() const { return node_; }
 
@@ -71,13 +79,40 @@ public:
     QString LabelText() const;
     QString ValueFieldText() const;
 
+    // The frame and its slider take the same mouse cursor.
+    void SetCursor(const QCursor& cursor);
+
     // Node notifications are ignored while suspended; the last Resume catches up with the node.
     void Suspend();
     void Resume();
 
     void NodeChanged(TConfigNode& node) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // The slider's position changed: show it, write it to the node, tell the panel.
+    void SliderMoved();
+    void RefreshDisplay();
+    void PaintHighlight();
+    // The value box: opened by a click on the value field, closed by Enter, Esc or leaving it.
+    void BeginEdit();
+    void ConfirmEdit();
+    void CancelEdit();
+    void EndEdit();
+
+    QWidget* topPanel_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QLabel* staticText1_ = nullptr;
+    TGaugeBar* gaugeBar1_ = nullptr;
+    QMenu* popupMenu1_ = nullptr;
+    QPointer<QLineEdit> editBox_;
+    // Esc or "Cancel": the open edit ends without applying its text.
+    bool editCancelled_ = false;
+    std::string textBeforeEdit_;
+
     TConfigNode* node_ = nullptr;
     double min_ = 0;
     double max_ = 100;
@@ -90,6 +125,9 @@ private:
     bool enabled_ = true;
     bool highlighted_ = false;
     int suspendCount_ = 0;
+    // Above 0 while the slider follows its node: those moves show the node's value and write
+    // nothing back, so a value between two positions stays as the node holds it.
+    int following_ = 0;
 };
 
 class TColoringFrame : public QWidget {
@@ -110,7 +148,18 @@ public:
     // What a press at (x, y) would drag.
     int HitTest(int x, int y) const;
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
 private:
+    // The level's "low", "high" or "phase" below the root; null without a root.
+    TScalarNode* LevelNode(const char* name) const;
+    // Applies the drag in progress to the point's percent.
+    void DragTo(int y);
+
     TColorMapping* mapping_ = nullptr;
     TDicomObject* series_ = nullptr;
     TConfigNode* root_ = nullptr;
