@@ -529,7 +529,8 @@ TEST_F(CommandPanel, ToolbarButtonsInOrder) {
     EXPECT_EQ(buttons, (std::vector<std::string>{"MIP detail", "&MIPnavi", "-", "Overlay", "Exchange", "-",
                                                  "Swing", "Sweep", "Rotate", "-", "Process", "Twin"}));
     // A click runs the command; the button shows it pressed from the next refresh on.
-    auto* mipDetail = qobject_cast<QToolButton*>(toolBar->widgetForAction(&panel_.Command("MipDetailAction")));
+    auto* mipDetail =
+        qobject_cast<QToolButton*>(toolBar->widgetForAction(&panel_.Command("MipDetailAction")));
     ASSERT_TRUE(mipDetail);
     EXPECT_EQ(mipDetail->focusPolicy(), Qt::NoFocus);
     panel_.show();
