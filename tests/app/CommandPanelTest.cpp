@@ -257,8 +257,17 @@ TEST_F(CommandPanel, PendingCaptionIsTakenOnce) {
         Trigger(exempt);
         EXPECT_EQ(panel_.TakePendingCaption(), "") << exempt;
     }
-    // The parameter entries are no commands either.
+    // The parameter entries are no commands either: their key and their menu entry fire.
+    TCounter copies;
+    TCounter pastes;
+    Node("detail/copy").AddListener(copies);
+    Node("detail/paste").AddListener(pastes);
     EXPECT_TRUE(Press(Qt::Key_C, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
+    EXPECT_TRUE(Press(Qt::Key_P, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
+    for (QAction* action : panel_.findChildren<QAction*>())
+        if (action->text() == "Paste params") action->trigger();
+    EXPECT_EQ(copies.Count, 1);
+    EXPECT_EQ(pastes.Count, 2);
     EXPECT_EQ(panel_.TakePendingCaption(), "");
 }
 
