@@ -102,11 +102,6 @@ void TForm1::ApplyScreensplit(int value) {
     Log(std::string("Navigation ") + (show ? "shown" : "hidden"));
 }
 
-void TForm1::ToggleNaviPanel() {
-    TConfigNode& split = Node("detail/screensplit");
-    split.SetAsInteger(-split.GetAsInteger());
-}
-
 void TForm1::ShowAngleGuides(int angle) {
     const int marker = MarkerAngle(angle);
     const std::string& detailPath = views_[0]->ViewPath();
@@ -155,10 +150,14 @@ void TForm1::UpdateStatusBar() {
 }
 
 void TForm1::UpdateViewLabel() {
-    // The selected slider's caption comes with the command panel; until then the label is empty.
+    // The selected slider's caption; a command's caption once, when the label already shows it.
     TDicomViewFrame& detail = *views_[0];
-    const std::string wanted;
-    if (detail.Legend() != wanted) detail.SetLegend(wanted);
+    const std::string wanted = LabelText(miniControlFrame_->SelectedCaption());
+    if (detail.Legend() != wanted) {
+        detail.SetLegend(wanted);
+    } else if (const std::string pending = miniControlFrame_->TakePendingCaption(); !pending.empty()) {
+        detail.SetLegend(pending);
+    }
     UpdateStatusBar();
 }
 
@@ -213,7 +212,7 @@ void TForm1::FormMouseWheel(int sign, QPoint globalPosition, Qt::KeyboardModifie
             views_[0]->InvalidateView();
             return;
         }
-        // The command panel's selected slider steps here once it exists.
+        miniControlFrame_->WheelStep(shift, sign);
         views_[0]->InvalidateView();
         return;
     }
@@ -231,6 +230,9 @@ void TForm1::FormMouseWheel(int sign, QPoint globalPosition, Qt::KeyboardModifie
         return;
     case kWheelWidth:
         add("detail/colormapping/level/width", sign * steps.Large);
+        return;
+    case kWheelParameter:
+        miniControlFrame_->WheelStep(shift, sign);
         return;
     case kWheelAngle:
         add("detail/angle", sign * steps.Large);
@@ -262,10 +264,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
-            Guarded([&] { ToggleNaviPanel(); });
-            return true;
-        }
+        // The commands take their keys before any widget, except while text is typed.
+        const QWidget* focus = QApplication::focusWidget();
+        const bool typing = focus && (focus->inherits("QLineEdit") || focus->inherits("QAbstractSpinBox"));
+        if (!typing && miniControlFrame_->KeyPressed(*key)) return true;
         // The preset keys reach the window first, also while the window system has not made it
         // the active window (the shortcut map then stays silent).
         const QKeySequence pressed(key->keyCombination());

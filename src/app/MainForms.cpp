@@ -3,6 +3,7 @@
 #include "app/AboutBoxes.h"
 #include "app/InfoFrames.h"
 #include "app/MiniControlFrames.h"
+#include "app/ParamFrames.h"
 #include "app/PresetFrames.h"
 #include "app/ProgressForms.h"
 #include "app/ShortcutFrames.h"
@@ -109,6 +110,7 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
 
     session_.Root().SetOnChange([this](TConfigNode&, TConfigNode& changed, const std::string& path) {
         Log(ChangeLine(path, changed.GetText()));
+        miniControlFrame_->ColoringBar().update();
     });
     tree_.AddListener(*this);
     shortcutFrame_->OnPreset = [this](int index) { Guarded([&] { ApplyPreset("preset", index); }); };
@@ -123,12 +125,12 @@ TForm1::TForm1(TFormStart start, const TTraceFile& trace, TTracedHost& host, QWi
     WireViews();
     BindParameterTree();
     views_[0]->SetPermanentGrid(Node("detail/slices/permanent-grid").GetAsInteger() != 0);
-    miniControlFrame_->setCursor(ViewCursor(14));
+    miniControlFrame_->SetPanelCursor(ViewCursor(14));
     created_ = true;
 
     progressForm_ = std::make_unique<TProgressForm>(this);
     SetProgressSink(progressForm_.get());
-    shortcutFrame_->SetDropDownMenu(contextMenu_);
+    shortcutFrame_->SetDropDownMenu(&miniControlFrame_->ContextMenu());
     StartIdle();
 }
 
@@ -235,16 +237,13 @@ void TForm1::BuildLayout() {
     statusColours.setColor(QPalette::WindowText, QColor(210, 210, 210));
     statusBar()->setPalette(statusColours);
 
-    // The context menu; the command set fills it.
-    contextMenu_ = new QMenu(this);
-    QAction* about = contextMenu_->addAction("About...");
-    connect(about, &QAction::triggered, this, [this] { ShowAboutBox(this); });
-    QAction* release = contextMenu_->addAction("Release window");
-    release->setToolTip("Release the main window");
-    connect(release, &QAction::triggered, this, [this] { ReleaseWindow(); });
+    // The window's context menu is the command panel's.
+    miniControlFrame_->OnAbout = [this] { ShowAboutBox(this); };
+    miniControlFrame_->OnRelease = [this] { ReleaseWindow(); };
+    miniControlFrame_->OnError = [this](const std::string& text) { ShowError(text); };
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { contextMenu_->popup(mapToGlobal(at)); });
+            [this](const QPoint& at) { miniControlFrame_->ContextMenu().popup(mapToGlobal(at)); });
     for (QAction* action : shortcutFrame_->Actions()) addAction(action);
 
     setWindowFlag(Qt::FramelessWindowHint, true);
@@ -352,6 +351,7 @@ void TForm1::IdleWork() {
         for (std::size_t i = 1; i < views_.size(); ++i) views_[i]->AutoScroll();
         traceFrame_->Flush();
         shortcutFrame_->ShowAltSet(keys & Qt::AltModifier);
+        miniControlFrame_->RefreshCommands();
         // Load steps for a slice of about one tick of a coarse system clock: each step takes
         // at least one file and stops at the next millisecond, and a return to the event loop
         // (with the tree and the progress dialog painted) after every millisecond would cost
@@ -407,6 +407,8 @@ void TForm1::LoadConfiguration() {
         for (const char* kind : {"coloring", "scaling", "preset", "level"})
             presetFrame_->FillMenu(kind, session_.Document().MenuEntries(kind));
         BuildPresetShortcuts();
+        miniControlFrame_->ColoringBar().SetMapping(&session_.DetailMapping());
+        miniControlFrame_->ColoringBar().SetRoot(&root);
         for (std::size_t i = 1; i < views_.size(); ++i) views_[i]->SetColorMapping(&session_.DetailMapping());
         SelectionChanged(tree_);
     } catch (...) {

@@ -116,8 +116,6 @@ public:
     void ResampleAligned();
     // Switches the window's border between none and sizeable.
     void ReleaseWindow();
-    // The Tab command: the navigation column hidden or shown.
-    void ToggleNaviPanel();
 
     // The layout, status bar and wheel.
     void FormResize();
@@ -214,7 +212,6 @@ private:
     TPresetFrame* presetFrame_ = nullptr;
     TTraceFrame* traceFrame_ = nullptr;
     std::array<QLabel*, 4> statusPanels_{};
-    QMenu* contextMenu_ = nullptr;
     std::unique_ptr<TProgressForm> progressForm_;
     QTimer timer1_;
     // One idle pass after the events of a loop iteration, and again at once while loading or

@@ -456,6 +456,8 @@ void TDicomViewFrame::UpdateGeometry() {
     try {
         slice->SetMin(0);
         slice->SetMax(std::max(0, SliceCount() - 1));
+        // One slider position per slice: a fixed count would skip slices or stand between them.
+        slice->SetSteps(std::max(1, SliceCount()));
         slice->SetAsInteger(CurrentSlice());
     } catch (...) {
         slice->EndUpdate(false);

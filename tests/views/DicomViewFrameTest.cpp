@@ -168,6 +168,7 @@ TEST(DicomViewFrame, SlicesWrapAroundAndTheSliceNodeFollows) {
     ASSERT_EQ(shown.View.SliceCount(), 40);
     auto& slice = NodeAt<TScalarNode>(*shown.Root, "detail/slice");
     EXPECT_EQ(slice.Max(), 39);
+    EXPECT_EQ(slice.Steps(), 40); // a slider position for every slice
     shown.Set("slice", "0");
     EXPECT_EQ(shown.View.CurrentSlice(), 0);
     shown.Fire("slices/prev");
