@@ -49,7 +49,16 @@ void PaintBackground(QWidget& widget) {
 }
 
 void KeepApplicationColours(QWidget& widget) {
-    widget.setPalette(QApplication::palette());
+    // Every role set on its own: a palette without set roles would inherit the dark one again.
+    QPalette palette = QApplication::palette();
+    for (int group = 0; group < QPalette::NColorGroups; ++group)
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto g = static_cast<QPalette::ColorGroup>(group);
+            const auto r = static_cast<QPalette::ColorRole>(role);
+            palette.setColor(g, r, palette.color(g, r));
+        }
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
 }
 
 // The views' set-up: name, resampler, path, fit mode, scroll margin, cursor.
