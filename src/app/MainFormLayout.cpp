@@ -71,7 +71,9 @@ void TForm1::NaviPanelResize() {
         TConfigNode& split = Node("detail/screensplit");
         const int value = ScreensplitValue(naviWidth_, visible);
         if (split.GetAsInteger() != value) split.SetAsInteger(value);
-        const int available = upperNaviPanel_->width() - upperNaviPanel_->handleWidth();
+        // The column's own size: its inner panels fill it, and right after it is shown again
+        // their layout has not caught up yet.
+        const int available = naviWidth_ - upperNaviPanel_->handleWidth();
         TNaviExtents extents;
         if (views_[1]->DicomObject()) {
             extents.CoronalWidth = PictureExtent(*views_[1], 0);
@@ -81,9 +83,9 @@ void TForm1::NaviPanelResize() {
         }
         const TNaviSizes sizes = NaviPanelSizes(available, extents);
         upperNaviPanel_->setSizes({sizes.CoronalWidth, std::max(0, available - sizes.CoronalWidth)});
-        const int midAvailable = midleNaviPanel_->width() - midleNaviPanel_->handleWidth();
+        const int midAvailable = naviWidth_ - midleNaviPanel_->handleWidth();
         midleNaviPanel_->setSizes({sizes.TransaxialWidth, std::max(0, midAvailable - sizes.TransaxialWidth)});
-        const int height = naviSplitter_->height() - 2 * naviSplitter_->handleWidth();
+        const int height = naviPanel_->height() - 2 * naviSplitter_->handleWidth();
         naviSplitter_->setSizes({sizes.UpperHeight, sizes.MiddleHeight,
                                  std::max(100, height - sizes.UpperHeight - sizes.MiddleHeight)});
     } catch (...) {
@@ -100,6 +102,8 @@ void TForm1::ApplyScreensplit(int value) {
     if (show == naviPanel_->isVisibleTo(this)) return;
     naviPanel_->setVisible(show);
     Log(std::string("Navigation ") + (show ? "shown" : "hidden"));
+    // Shown again: its panels are sized anew, as after a change of its size.
+    if (show) NaviPanelResize();
 }
 
 void TForm1::ShowAngleGuides(int angle) {

@@ -212,7 +212,9 @@ void TDicomViewFrame::SetCubePosition(const TCubePoint& voxel) {
     const TPixelCube& cube = dicomObject_->Cube();
     const TCubePoint& now = dicomObject_->Position();
     SetPosition(QPoint(cube.CoordAlong(now, viewPath_, 0), cube.CoordAlong(now, viewPath_, 1)));
-    if (dicomObject_->Position() != old) Changed();
+    // The object may be shared with another view that has moved it already: what counts is
+    // whether this view's picture still shows the slice it stands on.
+    if (dicomObject_->Position() != old || CurrentSlice() != builtSlice_) Changed();
 }
 
 void TDicomViewFrame::SetWorldPosition(const TCubePoint& world) {
@@ -481,6 +483,7 @@ void TDicomViewFrame::Build() {
         dicomObject_->Cube().ExtentAlong(settings.Path, 1) >= settings.SmallestExtent)
         Status("Building image");
     const TPictureBuild built = BuildViewPicture(dicomObject_, mapping_, settings, Picture(), mainCache_);
+    builtSlice_ = dicomObject_ ? CurrentSlice() : -1;
     if (built == TPictureBuild::Resized) Refit();
     TOverlayViewFrame::Build();
 }

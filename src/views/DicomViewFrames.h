@@ -159,6 +159,8 @@ private:
     std::uint64_t sweepStart_ = 0;
     std::uint64_t rotateStart_ = 0;
     std::uint64_t swingStart_ = 0;
+    // The slice the picture was last cut at; −1 before the first build.
+    int builtSlice_ = -1;
     // Set while one notification is handled: the ones its writes cause are ignored.
     bool handling_ = false;
 };

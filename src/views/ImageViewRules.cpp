@@ -48,7 +48,8 @@ double LimitZoom(double zoom) {
 
 int FitModeAfterZoom(int fitMode, double zoom, bool refitting) {
     if (refitting) return fitMode;
-    return zoom == 1 ? 0 : 4;
+    // Zoom 1 is real size: calling it pixel to pixel would refit it to another scale later.
+    return zoom == 1 ? 3 : 4;
 }
 
 double FitZoom(int mode, const TZoomMetrics& metrics, int pictureWidth, int pictureHeight, int clientWidth,

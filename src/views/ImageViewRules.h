@@ -65,7 +65,7 @@ TScale ScaleOfZoom(const TZoomMetrics& metrics, double zoom);
 double ZoomOfScale(const TZoomMetrics& metrics, const TScale& scale);
 // The zoom limited to MinZoom..MaxZoom.
 double LimitZoom(double zoom);
-// The fit mode after the user set a zoom: 0 (pixel to pixel) for exactly 1, else 4 (custom);
+// The fit mode after the user set a zoom: 3 (real size) for exactly 1, else 4 (custom);
 // a running refit keeps the mode it fits.
 int FitModeAfterZoom(int fitMode, double zoom, bool refitting);
 // The zoom of a fit mode for a picture of pictureWidth × pictureHeight in a client area of

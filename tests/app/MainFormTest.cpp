@@ -115,6 +115,15 @@ TEST_F(MainFormTest, OpensTheStudyInFourLinkedViews) {
     form_->UpdateStatusBar();
     EXPECT_TRUE(form_->StatusText(0).contains(" : ")) << form_->StatusText(0).toStdString();
     EXPECT_TRUE(form_->StatusText(2).endsWith("mm")) << form_->StatusText(2).toStdString();
+    // A click in the detail view moves the navigation views to pictures through the new point:
+    // they share the series, which the detail view has moved already.
+    for (TDicomViewFrame* view : form_->Views()) view->repaint();
+    for (const TDicomViewFrame* view : form_->Views()) ASSERT_FALSE(view->NeedsBuild()) << view->ViewName();
+    const QPoint cross = form_->DetailView().Position();
+    form_->DetailView().SetPosition(cross + QPoint(3, 2));
+    EXPECT_TRUE(form_->Views()[1]->NeedsBuild());  // coronal: another row
+    EXPECT_TRUE(form_->Views()[2]->NeedsBuild());  // sagittal: another column
+    EXPECT_FALSE(form_->Views()[3]->NeedsBuild()); // transaxial: the same slice
     // The parameter changes reach the trace.
     EXPECT_NE(test::ReadFile(dir_.Path() / "trace.txt").find("Change detail/"), std::string::npos);
 }

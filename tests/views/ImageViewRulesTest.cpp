@@ -11,7 +11,7 @@ TEST(ImageViewZoomModel, ZoomIsLimitedAndAUserZoomChoosesTheFitMode) {
     EXPECT_EQ(LimitZoom(500), 100);
     EXPECT_EQ(LimitZoom(0.001), 0.01);
     EXPECT_EQ(LimitZoom(0.5), 0.5);
-    EXPECT_EQ(FitModeAfterZoom(2, 1, false), 0);
+    EXPECT_EQ(FitModeAfterZoom(2, 1, false), 3);
     EXPECT_EQ(FitModeAfterZoom(2, 1.0000001, false), 4);
     EXPECT_EQ(FitModeAfterZoom(0, 3, false), 4);
     // A refit sets the zoom of its own mode and keeps it.

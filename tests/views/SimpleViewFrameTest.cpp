@@ -159,7 +159,7 @@ TEST(SimpleViewFrame, ZoomLimitsFitModesAndThePointInPlace) {
     view.SetZoom(0.001);
     EXPECT_DOUBLE_EQ(view.CurrentZoom(), 0.01);
     view.SetZoom(1);
-    EXPECT_EQ(view.FitMode(), 0);
+    EXPECT_EQ(view.FitMode(), 3);
     EXPECT_EQ(zoomEvents, 5);
 
     // Zooming in keeps the navigation point where it is on the screen.
@@ -182,6 +182,10 @@ TEST(SimpleViewFrame, RealSizeFollowsTheMetrics) {
     view.SetZoom(1);
     EXPECT_DOUBLE_EQ(view.Scale().X, 2);
     EXPECT_DOUBLE_EQ(view.Scale().Y, 2);
+    // Zoom 1 is real size and stays real size when the view fits again (a series shown anew).
+    EXPECT_EQ(view.FitMode(), 3);
+    view.Refit();
+    EXPECT_DOUBLE_EQ(view.Scale().X, 2);
     view.Fill(view.Picture());
     view.SetFitMode(3);
     view.SetFitMode(0);
