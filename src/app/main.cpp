@@ -10,6 +10,7 @@
 #include "app/MainForms.h"
 #include "util/Folders.h"
 #include "util/TraceFiles.h"
+#include "views/EndSignals.h"
 #include "views/QtHosts.h"
 #include "views/TracedHosts.h"
 
@@ -17,23 +18,9 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSocketNotifier>
-#include <csignal>
 #include <exception>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
-
-// The signals that end the program cleanly. They are blocked in every thread (threads made
-// later inherit the mask) and read from a descriptor by the event loop instead.
-sigset_t EndSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
-}
 
 // An error that reaches the event loop is shown and abandons only the operation that raised it.
 class TApplication : public QApplication {
@@ -65,9 +52,7 @@ int main(int argc, char** argv) {
     start.ProgramPath = tarvicon::ProgramPath();
     start.SettingsName = tarvicon::ProgramName();
 
-    const sigset_t endSignals = EndSignals();
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    const int signalDescriptor = signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    const tarvicon::TEndSignals endSignals;
 
     const tarvicon::TTraceFile trace = tarvicon::TTraceFile::FromEnvironment();
     TApplication application(argc, argv, trace);
@@ -86,15 +71,7 @@ int main(int argc, char** argv) {
             status = code;
             QCoreApplication::exit(code);
         };
-        if (signalDescriptor >= 0) {
-            auto* notifier = new QSocketNotifier(signalDescriptor, QSocketNotifier::Read, &form);
-            QObject::connect(notifier, &QSocketNotifier::activated, &form, [signalDescriptor] {
-                signalfd_siginfo info;
-                while (read(signalDescriptor, &info, sizeof info) == sizeof info) {
-                }
-                QCoreApplication::quit();
-            });
-        }
+        endSignals.Watch(form, [] { QCoreApplication::quit(); });
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             form.setGeometry(screen->availableGeometry());
         form.showMaximized();
@@ -103,6 +80,5 @@ int main(int argc, char** argv) {
         const int loopStatus = application.exec();
         if (status == 0) status = loopStatus;
     }
-    if (signalDescriptor >= 0) close(signalDescriptor);
     return status;
 }

@@ -7,35 +7,22 @@
 // change, status text, load end, position, build and zoom, and writes its messages there
 // instead of showing boxes. SIGTERM and SIGINT close the window as Ctrl+Q does.
 
-#include "util/TraceFiles.h"
-#include "views/TracedHosts.h"
 #include "ViewerWindow.h"
 #include "catalogue/CommandLines.h"
 #include "util/Host.h"
+#include "util/TraceFiles.h"
+#include "views/EndSignals.h"
 #include "views/QtHosts.h"
+#include "views/TracedHosts.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr const char* kUsage = "usage: tarvicon-view [-cDOC] [-wPREFIX] [-kKEY] FILE|FOLDER|CUBOID...\n";
-
-// The signals that end the program cleanly. They are blocked in every thread (threads made
-// later inherit the mask) and read from a descriptor by the event loop instead.
-sigset_t EndSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
-}
 
 // The configuration document: -c, else "tarvicon.cfg" beside the program when it exists.
 std::string ConfigPath(const tarvicon::TCommandLine& commandLine) {
@@ -62,9 +49,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const sigset_t endSignals = EndSignals();
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    const int signalDescriptor = signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    const tarvicon::TEndSignals endSignals;
 
     QApplication application(argc, argv);
     // Qt's start-up sets the C locale from the environment: "." again.
@@ -77,18 +62,9 @@ int main(int argc, char** argv) {
     const tarvicon::TScopedHost scopedHost(host);
 
     tarvicon::TViewerWindow window(trace, host, ConfigPath(commandLine));
-    if (signalDescriptor >= 0) {
-        auto* notifier = new QSocketNotifier(signalDescriptor, QSocketNotifier::Read, &window);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, signalDescriptor] {
-            signalfd_siginfo info;
-            while (read(signalDescriptor, &info, sizeof info) == sizeof info) {
-            }
-            window.close();
-        });
-    }
+    endSignals.Watch(window, [&window] { window.close(); });
     window.show();
     window.Open(commandLine);
     const int status = application.exec();
-    if (signalDescriptor >= 0) close(signalDescriptor);
     return status;
 }
