@@ -495,11 +495,16 @@ void TForm1::ClearAll() {
 void TForm1::ConfirmQuit() {
     const std::string question =
         "Are you sure to close " + QApplication::applicationDisplayName().toStdString() + "?";
-    const bool yes = start_.Dialogs.Confirm
-                         ? start_.Dialogs.Confirm(question)
-                         : QMessageBox::question(this, QApplication::applicationDisplayName(),
-                                                 QString::fromStdString(question),
-                                                 QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Yes;
+    // A traced, unattended run answers through the host: the question is logged and answered no.
+    bool yes = false;
+    if (start_.Dialogs.Confirm)
+        yes = start_.Dialogs.Confirm(question);
+    else if (trace_.Enabled())
+        yes = host_.AskYesNo(question);
+    else
+        yes = QMessageBox::question(this, QApplication::applicationDisplayName(),
+                                    QString::fromStdString(question),
+                                    QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Yes;
     if (yes) QCoreApplication::quit();
 }
 
