@@ -1,5 +1,6 @@
 #include "views/SimpleViewFrames.h"
 
+#include "views/Legends.h"
 #include "views/Resamplers.h"
 #include "views/ViewCursors.h"
 #include "volume/PictureFiles.h"
@@ -683,18 +684,7 @@ bool TSimpleViewFrame::RenderToBitmap(const std::string& caption, TBitmap32& bit
     const TShowAgain showAgain{*this, shown};
     imgView_->PaintBuffer();
     CopyBuffer(rect, bitmap);
-    if (!caption.empty() && bitmap.Width() > 0 && bitmap.Height() > 0) {
-        QImage target(reinterpret_cast<uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(),
-                      bitmap.Width() * 4, QImage::Format_ARGB32);
-        QPainter painter(&target);
-        painter.setFont(QFont("Arial", 16));
-        const QString text = QString::fromStdString(caption);
-        const QRectF box = painter.boundingRect(QRectF(0, 0, 1e5, 1e5),
-                                                Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-        painter.fillRect(box, Qt::black);
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-    }
+    DrawLegend(bitmap, caption);
     return shown;
 }
 
