@@ -60,6 +60,32 @@ std::string ExportLegend(const TDicomObject* object) {
            value("Patient ID") + " ";
 }
 
+std::string LegendForEditing(const std::string& legend) {
+    std::string text;
+    for (std::size_t i = 0; i < legend.size(); ++i) {
+        if (legend[i] == '\r' || legend[i] == '\n') {
+            if (legend[i] == '\r' && i + 1 < legend.size() && legend[i + 1] == '\n') ++i;
+            text += "\\n";
+        } else {
+            text += legend[i];
+        }
+    }
+    return text;
+}
+
+std::string LegendFromEditing(const std::string& text) {
+    std::string legend;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == 'N')) {
+            legend += "\r\n";
+            ++i;
+        } else {
+            legend += text[i];
+        }
+    }
+    return legend;
+}
+
 std::string NextExportName(const std::string& folder, const std::string& base, const std::string& extension) {
     const std::filesystem::path where(folder);
     const std::string safeBase = SafeFileName(base);

@@ -18,6 +18,12 @@ std::string ExportBaseName(const TDicomObject* object);
 // + " ", both dates as d.m.yyyy where they are calendar dates; empty without a series.
 std::string ExportLegend(const TDicomObject* object);
 
+// The legend as the one-line box shows it: line breaks (CR LF, CR or LF) as the two characters
+// "\n".
+std::string LegendForEditing(const std::string& legend);
+// The edited legend back: each "\n" (in any case) becomes CR LF.
+std::string LegendFromEditing(const std::string& text);
+
 // FOLDER/BASE-NN + extension for the first NN (01, 02, …) with no file BASE-NN.* of any
 // extension in the folder. After 99 the numbering goes on with 100, 101, …, so no picture is
 // ever overwritten by a proposal. The extension includes its dot (".jpg").

@@ -14,8 +14,11 @@ std::string ImageFile(const TImage& im) {
     w.Preamble().Meta("1.2.840.10008.1.2.1");
     w.Explicit(0x0008, 0x0008, "CS", im.ImageType);
     if (!im.SeriesDate.empty()) w.Explicit(0x0008, 0x0021, "DA", im.SeriesDate);
+    if (!im.Accession.empty()) w.Explicit(0x0008, 0x0050, "SH", im.Accession);
     w.Explicit(0x0008, 0x0060, "CS", im.Modality).Explicit(0x0008, 0x103E, "LO", im.Description);
     w.Explicit(0x0010, 0x0010, "PN", "Doe^" + im.Patient).Explicit(0x0010, 0x0020, "LO", im.Patient);
+    if (!im.BirthDate.empty()) w.Explicit(0x0010, 0x0030, "DA", im.BirthDate);
+    if (!im.Sex.empty()) w.Explicit(0x0010, 0x0040, "CS", im.Sex);
     if (!im.Thickness.empty()) w.Explicit(0x0018, 0x0050, "DS", im.Thickness);
     w.Explicit(0x0020, 0x000D, "UI", im.Study).Explicit(0x0020, 0x000E, "UI", im.Series);
     if (!im.Number.empty()) w.Explicit(0x0020, 0x0013, "IS", im.Number);

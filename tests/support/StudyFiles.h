@@ -12,6 +12,8 @@ namespace tarvicon::test {
 struct TImage {
     std::string Patient = "P1", Study = "1.2.3", Series = "1.2.3.1", ImageType = "ORIGINAL\\PRIMARY";
     std::string Number = "1", Description = "Head", Modality = "CT", SeriesDate = "20070315", Thickness;
+    // Written only when given.
+    std::string Accession, BirthDate, Sex;
     int Size = 8;
     int Position = 0;
 };
