@@ -1,6 +1,18 @@
 #include "cli/StudyLoading.h"
 
+#include <filesystem>
+
 namespace tarvicon::cli {
+
+namespace {
+
+std::vector<std::string> AllPaths(const TStudySources& sources) {
+    std::vector<std::string> paths = sources.First.Paths;
+    paths.insert(paths.end(), sources.Added.begin(), sources.Added.end());
+    return paths;
+}
+
+} // namespace
 
 bool TakeStudyArgument(const std::string& argument, TStudySources& sources) {
     if (argument == "--add") {
@@ -15,6 +27,22 @@ bool TakeStudyArgument(const std::string& argument, TStudySources& sources) {
     if (argument.size() >= 2 && argument[0] == '-' && (argument[1] == 'c' || argument[1] == 'C'))
         return false;
     return TakeCommandLineArgument(argument, sources.First);
+}
+
+std::string MissingSource(const TStudySources& sources) {
+    for (const std::string& path : AllPaths(sources)) {
+        if (path.find("://") != std::string::npos) continue;
+        std::error_code error;
+        if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
+    }
+    return {};
+}
+
+std::string NothingFound(const TDicomTree& tree, const TStudySources& sources) {
+    if (!tree.Roots().empty()) return {};
+    std::string paths;
+    for (const std::string& path : AllPaths(sources)) paths += (paths.empty() ? "" : ", ") + path;
+    return "No DICOM files found in " + paths;
 }
 
 std::string LoadStudy(TDicomTree& tree, const TStudySources& sources) {

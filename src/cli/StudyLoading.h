@@ -20,6 +20,13 @@ struct TStudySources {
 // Takes a study argument: -w/-k, a path, "--add" and the paths after it; false for any other.
 bool TakeStudyArgument(const std::string& argument, TStudySources& sources);
 
+// "No such file or folder: PATH" for the first local path that does not exist; empty when all
+// exist (addresses are not checked here: their fetch says what is wrong).
+std::string MissingSource(const TStudySources& sources);
+
+// "No DICOM files found in PATH, …" when the loaded tree holds nothing; empty otherwise.
+std::string NothingFound(const TDicomTree& tree, const TStudySources& sources);
+
 // Loads the sources, each run to its end. Returns the message of a run stopped by errors
 // (the load stops there), empty when every run finished.
 std::string LoadStudy(TDicomTree& tree, const TStudySources& sources);

@@ -46,11 +46,16 @@ int TreeCommand(const std::vector<std::string>& args) {
             if (!TakeStudyArgument(args[i], sources)) return Usage(usage);
         }
         if (sources.First.Paths.empty()) return Usage(usage);
+        if (const std::string missing = MissingSource(sources); !missing.empty()) {
+            std::fprintf(stderr, "%s\n", missing.c_str());
+            return 1;
+        }
         const TTerminalProgress progress;
         TDicomTree tree;
         session.BindTree(tree);
-        const std::string stopped = LoadStudy(tree, sources);
+        std::string stopped = LoadStudy(tree, sources);
         for (const auto& root : tree.Roots()) PrintNode(*root, 0);
+        if (stopped.empty()) stopped = NothingFound(tree, sources);
         if (!stopped.empty()) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", stopped.c_str());

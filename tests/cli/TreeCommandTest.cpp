@@ -67,8 +67,20 @@ TEST(TreeCommand, UsageAndBadIndexDocuments) {
     const auto result = Cli({"tree", "-wx", bad.string()});
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Err.rfind("Start-end tags mismatch\r\n", 0), 0u) << result.Err;
-    // A folder that does not exist gives an empty tree.
-    EXPECT_EQ(Cli({"tree", (folder.Path() / "none").string()}).Status, 0);
+}
+
+TEST(TreeCommand, NothingToShowIsAFailure) {
+    test::TTempDir folder;
+    const std::string none = (folder.Path() / "none").string();
+    const auto missing = Cli({"tree", none});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err, "No such file or folder: " + none + "\n");
+    const std::string empty = (folder.Path() / "empty").string();
+    std::filesystem::create_directories(empty);
+    const auto nothing = Cli({"tree", empty});
+    EXPECT_EQ(nothing.Status, 1);
+    EXPECT_EQ(nothing.Out, "");
+    EXPECT_EQ(nothing.Err, "No DICOM files found in " + empty + "\n");
 }
 
 } // namespace
