@@ -1,6 +1,7 @@
 // tarvicon-cli: the core without a window.
 
 #include "cli/Commands.h"
+#include "cli/HelpTexts.h"
 
 #include <algorithm>
 #include <clocale>
@@ -22,10 +23,18 @@ int main(int argc, char** argv) {
     using namespace tarvicon::cli;
     const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     const std::string command = argc > 1 ? argv[1] : "";
+    if (AsksForHelp(argc, argv)) {
+        const bool forCommand = command != "--help" && command != "-h";
+        if (const auto help = HelpText(forCommand ? command : "")) {
+            std::fputs(help->c_str(), stdout);
+            return 0;
+        }
+    }
     if (command == "dump") return DumpCommand(args);
     if (command == "params") return ParamsCommand(args);
     if (command == "lut") return LutCommand(args);
     if (command == "render") return RenderCommand(args);
     if (command == "tree") return TreeCommand(args);
-    return Usage("dump|params|lut|render|tree ... (see the README)");
+    std::fputs(HelpText("")->c_str(), stderr);
+    return 2;
 }

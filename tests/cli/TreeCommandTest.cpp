@@ -83,5 +83,23 @@ TEST(TreeCommand, NothingToShowIsAFailure) {
     EXPECT_EQ(nothing.Err, "No DICOM files found in " + empty + "\n");
 }
 
+TEST(CommandLineHelp, EveryCommandShowsItsWholeUsageWithAnExample) {
+    for (const std::string command : {"dump", "tree", "params", "lut", "render"}) {
+        const auto help = Cli({command, "--help"});
+        EXPECT_EQ(help.Status, 0) << command;
+        EXPECT_EQ(help.Out.rfind("usage: tarvicon-cli " + command + " ", 0), 0u) << help.Out;
+        EXPECT_NE(help.Out.find("\nExample:\n  tarvicon-cli " + command + " "), std::string::npos)
+            << help.Out;
+    }
+    const auto program = Cli({"--help"});
+    EXPECT_EQ(program.Status, 0);
+    for (const char* command : {"dump", "tree", "params", "lut", "render"})
+        EXPECT_NE(program.Out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+    // Without a command: the same text as bad usage.
+    const auto bare = Cli({});
+    EXPECT_EQ(bare.Status, 2);
+    EXPECT_EQ(bare.Err, program.Out);
+}
+
 } // namespace
 } // namespace tarvicon
