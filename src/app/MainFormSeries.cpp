@@ -381,6 +381,18 @@ void TForm1::DispatchNode(const std::string& path, TConfigNode& node) {
             PasteParameters(QGuiApplication::clipboard()->text().toStdString());
         } catch (const std::exception&) {
         }
+    } else if (path == "detail/savebitmap" || path == "detail/savebitmapauto") {
+        // A running rotation or slice loop is exported as the animation it shows.
+        const bool animated =
+            Node("detail/rotate").GetAsInteger() != 0 || Node("detail/animate").GetAsInteger() != 0;
+        const bool interactive = path == "detail/savebitmap";
+        ExportPicture(interactive, interactive, animated);
+    } else if (path == "detail/savebitmapopen") {
+        OpenExportFolder();
+    } else if (path == "detail/crop-frame") {
+        ShowSelectionFrame(node.GetAsInteger() != 0);
+    } else if (path == "detail/savecuboid") {
+        SaveCuboid();
     } else if (path == "detail/slices/detail-coronar") {
         views_[0]->SetPath(views_[1]->ViewPath());
     } else if (path == "detail/slices/detail-sagital") {

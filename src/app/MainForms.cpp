@@ -338,7 +338,7 @@ bool TForm1::WantsBusyIdle() {
 }
 
 void TForm1::IdleWork() {
-    if (inIdle_ || !created_) return;
+    if (inIdle_ || !created_ || exporting_) return;
     inIdle_ = true;
     Guarded([&] {
         if (!started_) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,14 @@ struct TFormDialogs {
     std::function<bool(const std::string& text)> Confirm;
     // An error box with OK.
     std::function<void(const std::string& text)> Error;
+    // The save-picture dialog in the start folder with the proposed name; animated offers the
+    // GIF and the videos besides the pictures. An empty answer is a cancel.
+    std::function<std::string(const std::string& startFolder, const std::string& proposed, bool animated)>
+        SavePicture;
+    // The one-line legend box filled with the legend; no answer is a cancel.
+    std::function<std::optional<std::string>(const std::string& legend)> InputLegend;
+    // The desktop's "open" of a folder; false when nothing could open it.
+    std::function<bool(const std::string& folder)> OpenFolder;
 };
 
 // How the window is started: the command line, the program's path (for the configuration
@@ -117,6 +126,14 @@ public:
     // Switches the window's border between none and sizeable.
     void ReleaseWindow();
 
+    // The export: a still picture of the detail view, or, while it rotates or loops through
+    // its slices, a GIF or a video of the animation; interactive asks for the file name.
+    void ExportPicture(bool interactive, bool askLegend, bool animated);
+    void OpenExportFolder();
+    void ShowSelectionFrame(bool on);
+    // Writes the shown series' cube to "cuboid.cub" in the export folder.
+    void SaveCuboid();
+
     // The layout, status bar and wheel.
     void FormResize();
     void NaviPanelResize();
@@ -135,6 +152,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The export's parts (MainFormExport.cpp).
+    std::string ChooseExportFile(const std::string& proposed, bool animated);
+    std::string AskLegend(const std::string& legend);
+    void ExportStill(const std::string& file, const std::string& legend);
+    // False when cancelled: nothing written.
+    bool ExportAnimation(const std::string& file, const std::string& legend);
+
     // Construction.
     void BuildLayout();
     void SetUpViews();
@@ -236,6 +260,10 @@ private:
     std::int32_t capsSeries_ = 0;
     const TDicomObject* infoObject_ = nullptr;
     int wheelRest_ = 0;
+    // The save dialog's start folder: the export folder from the first export on.
+    std::string exportStartFolder_;
+    // An animation is being exported: idle work waits.
+    bool exporting_ = false;
     std::string hintText_;
 };
 

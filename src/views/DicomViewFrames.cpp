@@ -518,6 +518,7 @@ void TDicomViewFrame::UpdateOverlayTransform() {
 
 void TDicomViewFrame::Timer1Timer() {
     TOverlayViewFrame::Timer1Timer();
+    if (animationsHeld_) return;
     const std::uint64_t now = TickCount();
     swingOffset_ = swingStart_ != 0 ? tarvicon::SwingOffset(now, swingStart_) : 0;
     if (swingStart_ != 0) Changed();

@@ -95,6 +95,8 @@ public:
     void ClearCaches();
     // Starts the rotation clock at tick (ms), or stops it with 0.
     void SetRotateClock(std::uint64_t tick);
+    // While held, the timer leaves the animations where they are (an export drives the frames).
+    void HoldAnimations(bool hold) { animationsHeld_ = hold; }
 
     // The animations: the slice loop's step (only its sign counts; 0 off) and the offsets and
     // phase of swing, rotation and sweep in degrees.
@@ -155,6 +157,7 @@ private:
     bool mipAllowed_ = false;
     int sweepPhase_ = 0;
     int rotateOffset_ = 0;
+    bool animationsHeld_ = false;
     int swingOffset_ = 0;
     std::uint64_t sweepStart_ = 0;
     std::uint64_t rotateStart_ = 0;
