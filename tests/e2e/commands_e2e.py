@@ -23,6 +23,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -953,15 +954,70 @@ class CommandWalk:
     # -- fires by node --
 
     def fire_export(self, command, run):
-        """The export's nodes: nothing listens yet; the key must change nothing and raise nothing."""
+        """The export's nodes, each checked by what it does to the export folder of the test's
+        documents folder (export_e2e reads the files back)."""
         app = self.app
+        folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Melvor2", "DICOM", "Export")
+
+        def files():
+            return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+        def done():
+            app.wait_no_windows("the export's windows closed")
+            app.focus()
+            app.sync()
+
+        before = files()
         mark = app.mark()
         run()
-        end = app.sync()
-        changes = [p for p, _ in app.changes(mark, end) if p != "detail/slice"]
-        check(not changes and not app.windows(), "%s changed %s" % (command["name"], changes))
+        path = command["path"]
+        if path == "detail/savebitmapopen":
+            from export_e2e import OPENED_LOG
+            log = os.path.join(os.path.dirname(app.trace_path), OPENED_LOG)
+            url = "file://" + folder
+
+            def opened():
+                errors = [l for l in app.lines()[mark:] if l.startswith("Error ")]
+                if errors:
+                    return errors[0]
+                return os.path.exists(log) and url in open(log).read().split() and "xdg-open " + url
+
+            answer = wait_for("the export folder opened or an error", opened, 10)
+            done()
+            check(answer.startswith("xdg-open") or folder in answer, "Shift+S: " + answer)
+            return "the desktop's open: %s" % answer
+        if path == "detail/savebitmap":
+            dialog = app.wait_window("the save dialog")
+            title = app.window_name(dialog)
+            app.key("Escape")
+            done()
+            saved = [l for l in app.lines()[mark:] if l.startswith("Saved ")]
+            check(title == "Tarvicon" and not saved and files() == before,
+                  "the save dialog \"%s\" cancelled: %s, the folder holds %s" % (title, saved, files()))
+            app.check_clean(mark)
+            return "the save dialog \"%s\", cancelled with Esc: nothing written" % title
+        _, line = app.wait_line("a file saved", r"^Saved ", mark, 30)
+        written = line[len("Saved "):]
+        done()
         app.check_clean(mark)
-        return "no effect yet (export issue): nothing changed, no error"
+        name = os.path.basename(written)
+        check(os.path.dirname(written) == folder and os.path.isfile(written),
+              "\"%s\": no file in the export folder %s" % (line, folder))
+        if path == "detail/savecuboid":
+            with open(written, "rb") as f:
+                data = f.read()
+            fields = struct.unpack("<11i", data[:44])
+            check(name == "cuboid.cub" and fields[:4] == (G.width, G.height, G.depth, 2)
+                  and len(data) == 44 + fields[10] == 44 + G.width * G.height * G.depth * 2,
+                  "%s: header %s, %d bytes" % (written, fields, len(data)))
+            return "\"%s\": extents %d %d %d, %d bytes" % (line, fields[0], fields[1], fields[2], len(data))
+        animated = any(number(app.value(p) or "0") for p in ("detail/rotate", "detail/animate"))
+        kind = subprocess.run(["identify", "-format", "%m %w %h\n", written], check=True, capture_output=True,
+                              text=True).stdout.split()
+        check(name not in before and name.endswith(".gif" if animated else ".jpg")
+              and kind[0] == ("GIF" if animated else "JPEG"),
+              "\"%s\": %s, the folder held %s before" % (line, kind, before))
+        return "\"%s\": a new %s %sx%s in the export folder" % (line, kind[0], kind[1], kind[2])
 
     def fire_series_prev(self, command, run):
         app = self.app
@@ -1321,6 +1377,12 @@ def main():
     table = json.loads(subprocess.run([table_program], check=True, capture_output=True, text=True).stdout)
     workdir = tempfile.mkdtemp(prefix="tarvicon-commands-e2e-")
     study = write_study(os.path.join(workdir, "study"))
+    # The export writes into a documents folder of the test; the desktop's open of the export
+    # folder reaches a stand-in xdg-open.
+    from export_e2e import OPENED_LOG, folder_launcher
+    os.environ["XDG_DOCUMENTS_DIR"] = os.path.join(workdir, "documents")
+    launcher = folder_launcher(os.path.join(workdir, "launcher"), os.path.join(workdir, OPENED_LOG))
+    os.environ["PATH"] = launcher + os.pathsep + os.environ["PATH"]
     failures = 0
     started = time.monotonic()
     colour_bar, walk = [], {}

@@ -13,6 +13,8 @@ from pydicom.uid import ExplicitVRLittleEndian
 
 CT_STORAGE = "1.2.840.10008.5.1.4.1.1.2"
 UID_ROOT = uuid.UUID("2b1c6a54-91f0-5d3e-8c77-1e0f5a3d9b42")
+# The study's accession number: the base name of the pictures the viewer exports.
+ACCESSION = "1234"
 
 
 class Geometry:
@@ -67,9 +69,13 @@ def write_series(folder, g=Geometry):
         ds.SOPInstanceUID = meta.MediaStorageSOPInstanceUID
         ds.PatientName = "PHANTOM^SPHERE"
         ds.PatientID = "TVC-E2E"
+        ds.PatientBirthDate = "19650412"
+        ds.PatientSex = "O"
+        ds.AccessionNumber = ACCESSION
         ds.StudyInstanceUID = study
         ds.SeriesInstanceUID = series
         ds.StudyDate = "20240312"
+        ds.SeriesDate = "20240312"
         ds.StudyDescription = "Sphere phantom"
         ds.SeriesDescription = "Sphere"
         ds.Modality = "CT"
