@@ -1,10 +1,14 @@
 // tarvicon-cli render: one picture of a cuboid or a loaded series as a view shows it, after the
-// parameter options and the series commands given.
+// parameter options and the series commands given; the rotation or the slice loop as a movie; the
+// export legend on both.
 
 #include "catalogue/AutoLevels.h"
 #include "catalogue/DicomObjects.h"
+#include "catalogue/Exports.h"
 #include "catalogue/ViewPictures.h"
 #include "cli/Commands.h"
+#include "cli/LegendFonts.h"
+#include "cli/Movies.h"
 #include "cli/ParameterOptions.h"
 #include "cli/StudyLoading.h"
 #include "cli/TerminalProgress.h"
@@ -32,7 +36,7 @@ const std::string kUsage =
     std::string("render (--cuboid FILE | [-wPREFIX] [-kKEY] PATH... [--add PATH...] [--series N]) ") +
     ParameterOptionsUsage() +
     " [--view detail|coronar|sagital|transaxial] [--position X,Y,Z | --world X,Y,Z] "
-    "[--op OP]... [-o OUT.jpg|OUT.bmp]"
+    "[--op OP]... [-o OUT.jpg|OUT.bmp] [--legend] [--movie rotate|slices OUT.gif|OUT.mp4|OUT.webm] [--fps N]"
     " [--autolevels COUNT] [--raw OUT] [--save-cuboid OUT] [--repeat N] [--yes]";
 
 struct TRenderOptions {
@@ -43,6 +47,10 @@ struct TRenderOptions {
     std::string picture, raw, saveCuboid;
     int repeat = 0;
     bool yes = false;
+    bool legend = false;
+    std::optional<TMovieKind> movieKind;
+    std::string movie;
+    std::optional<int> framesPerSecond;
     TStudySources sources;
     int series = 0;
     std::optional<int> autolevels;
@@ -104,7 +112,14 @@ void WriteRaw(const TSliceCache& cache, const std::string& path) {
     if (!file) RaiseError("Cannot write file \"" + path + "\"");
 }
 
-int Render(TParameterSession& session, const TRenderOptions& options) {
+TViewSettings ViewSettingsOf(TParameterSession& session, const std::string& view) {
+    TViewSettings settings =
+        view == "detail" ? DetailViewSettings(session.Root()) : NavigationViewSettings(view);
+    settings.SmallestExtent = 0;
+    return settings;
+}
+
+int Render(TParameterSession& session, const TRenderOptions& options, const TLegendFonts* fonts) {
     // A cuboid file is shown as an object of its own; DICOM inputs load as the viewer loads them.
     TDicomTree tree;
     tree.OperationPause = 0;
@@ -136,9 +151,7 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
     shown->SetMipDetail(session.Existing("detail/mip-detail").GetAsInteger() != 0);
     shown->SetMipNavi(session.Existing("detail/mip-navi").GetAsInteger() != 0);
 
-    TViewSettings settings =
-        options.view == "detail" ? DetailViewSettings(session.Root()) : NavigationViewSettings(options.view);
-    settings.SmallestExtent = 0;
+    const TViewSettings settings = ViewSettingsOf(session, options.view);
     TColorMapping& mapping = session.DetailMapping();
     TBitmap32 picture;
     TSliceCache cache;
@@ -155,7 +168,25 @@ int Render(TParameterSession& session, const TRenderOptions& options) {
         std::sort(times.begin(), times.end());
         std::printf("median_ms=%s\n", FormatFixed(times[times.size() / 2], 3).c_str());
     }
-    if (!options.picture.empty()) SavePicture(picture, options.picture);
+    const std::string legend = fonts ? ExportLegend(shown) : std::string();
+    // The movie before the files of the single picture: a movie that fails writes nothing.
+    if (options.movieKind) {
+        const TMovieFrames frames = *options.movieKind == TMovieKind::Rotate
+                                        ? RotationFrames(session.Existing("detail/angle"))
+                                        : SliceFrames(*shown, settings.Path);
+        TSliceCache frameCache;
+        const auto render = [&](TBitmap32& frame) {
+            BuildViewPicture(shown, &mapping, ViewSettingsOf(session, options.view), frame, frameCache);
+            if (fonts) fonts->Draw(frame, legend);
+        };
+        if (!WriteMovie(options.movie, frames, render, GifPaletteOf(mapping),
+                        options.framesPerSecond.value_or(DefaultFramesPerSecond(*options.movieKind))))
+            return 1;
+    }
+    if (!options.picture.empty()) {
+        if (fonts) fonts->Draw(picture, legend);
+        SavePicture(picture, options.picture);
+    }
     if (!options.raw.empty()) {
         if (cube.PixelSize() != 2) RaiseError("Raw values exist only for 16-bit cuboids");
         WriteRaw(cache, options.raw);
@@ -192,6 +223,10 @@ int RenderCommand(const std::vector<std::string>& args) {
                 options.yes = true;
                 continue;
             }
+            if (option == "--legend") {
+                options.legend = true;
+                continue;
+            }
             if ((option == "--add" || (option.rfind("--", 0) != 0 && option != "-o")) &&
                 TakeStudyArgument(option, options.sources))
                 continue;
@@ -211,6 +246,15 @@ int RenderCommand(const std::vector<std::string>& args) {
                 options.operations.push_back(value);
             } else if (option == "-o") {
                 options.picture = value;
+            } else if (option == "--movie") {
+                options.movieKind = MovieKindOf(value);
+                if (!options.movieKind || i + 1 >= args.size() || !IsMovieFileName(args[i + 1]))
+                    return Usage(kUsage);
+                options.movie = args[++i];
+            } else if (option == "--fps") {
+                const auto n = ParseInteger(value);
+                if (!n || *n < 1 || *n > 240) return Usage(kUsage);
+                options.framesPerSecond = int(*n);
             } else if (option == "--raw") {
                 options.raw = value;
             } else if (option == "--save-cuboid") {
@@ -232,10 +276,16 @@ int RenderCommand(const std::vector<std::string>& args) {
             }
         }
         if (options.cuboid.empty() == options.sources.First.Paths.empty()) return Usage(kUsage);
+        if (options.legend && !LegendUnavailable().empty()) {
+            std::fprintf(stderr, "%s\n", LegendUnavailable().c_str());
+            return 2;
+        }
         THeadlessHost host(options.yes);
         const TScopedHost scopedHost(host);
         const TTerminalProgress progress;
-        return Render(session, options);
+        std::optional<TLegendFonts> fonts;
+        if (options.legend) fonts.emplace();
+        return Render(session, options, fonts ? &*fonts : nullptr);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());
