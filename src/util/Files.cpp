@@ -11,13 +11,9 @@
 
 namespace tarvicon {
 
-namespace {
-
 std::string ErrnoText(int error) {
     return std::generic_category().message(error);
 }
-
-} // namespace
 
 std::string ReadWholeFile(const std::string& path) {
     std::error_code ignored;

@@ -20,6 +20,7 @@ using TGifPalette = std::array<std::uint32_t, 256>;
 class TPaletteMapper {
 public:
     explicit TPaletteMapper(const TGifPalette& palette);
+    // The palette index of one colour.
     std::uint8_t IndexOf(std::uint32_t colour);
     // One index per pixel, rows top first.
     void Map(const TBitmap32& picture, std::vector<std::uint8_t>& indices);
@@ -29,9 +30,17 @@ private:
         std::uint32_t Key = 0; // colour | 0x01000000 when taken
         std::uint8_t Index = 0;
     };
-    std::uint8_t Nearest(std::uint32_t colour) const;
+    std::uint8_t Remember(std::uint32_t key, std::size_t at);
+    std::uint8_t Nearest(std::uint32_t colour);
+    const std::vector<std::uint8_t>& Candidates(std::size_t cell);
     TGifPalette palette_;
+    // The lowest index of every distinct colour: a repeated entry never wins.
+    std::vector<std::uint8_t> distinct_;
+    // Per cube of 16 × 16 × 16 colours the entries that can be nearest to one of them, made
+    // on first use (empty until then).
+    std::vector<std::vector<std::uint8_t>> cells_;
     std::vector<TSlot> slots_;
+    int shift_ = 0; // the hash keeps the top bits: 32 - log2(slots)
     std::size_t used_ = 0;
 };
 

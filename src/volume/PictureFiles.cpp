@@ -1,28 +1,16 @@
 #include "volume/PictureFiles.h"
 
 #include "util/Errors.h"
+#include "util/PendingFiles.h"
 #include "util/Strings.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <jpeglib.h>
-#include <memory>
+#include <string_view>
 
 namespace tarvicon {
 
 namespace {
-
-struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TFile = std::unique_ptr<std::FILE, TFileCloser>;
-
-TFile CreateFile(const std::string& path) {
-    TFile file(std::fopen(path.c_str(), "wb"));
-    if (!file) RaiseError("Cannot create file \"" + path + "\". " + std::strerror(errno));
-    return file;
-}
 
 void CheckEmpty(const TBitmap32& picture) {
     if (picture.Width() <= 0 || picture.Height() <= 0) RaiseError("The picture is empty");
@@ -45,9 +33,11 @@ void Put32(std::string& out, std::uint32_t v) {
 
 } // namespace
 
+// Both writers encode in memory and hand the file over whole: a failed write (a full disk)
+// leaves no half picture, and an existing file of that name stays as it was.
 void SaveJpeg(const TBitmap32& picture, const std::string& path) {
     CheckEmpty(picture);
-    TFile file = CreateFile(path);
+    TPendingFile file(path);
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -58,7 +48,13 @@ void SaveJpeg(const TBitmap32& picture, const std::string& path) {
     };
     jpeg_create_compress(&info);
     const TDestroy destroy{info};
-    jpeg_stdio_dest(&info, file.get());
+    unsigned char* bytes = nullptr; // libjpeg's, grown with malloc
+    unsigned long size = 0;
+    struct TRelease {
+        unsigned char*& bytes;
+        ~TRelease() { std::free(bytes); }
+    } const release{bytes};
+    jpeg_mem_dest(&info, &bytes, &size);
     info.image_width = JDIMENSION(picture.Width());
     info.image_height = JDIMENSION(picture.Height());
     info.in_color_space = JCS_EXT_BGRA;
@@ -73,39 +69,39 @@ void SaveJpeg(const TBitmap32& picture, const std::string& path) {
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
-    if (std::fflush(file.get()) != 0)
-        RaiseError("Cannot write file \"" + path + "\". " + std::strerror(errno));
+    file.Write(std::string_view(reinterpret_cast<const char*>(bytes), size));
+    file.Commit();
 }
 
 void SaveBmp(const TBitmap32& picture, const std::string& path) {
     CheckEmpty(picture);
+    TPendingFile file(path);
     const std::uint32_t imageBytes = std::uint32_t(picture.ByteSize());
-    std::string header;
-    header += "BM";
-    Put32(header, 54 + imageBytes);
-    Put32(header, 0);
-    Put32(header, 54);
-    Put32(header, 40); // BITMAPINFOHEADER
-    Put32(header, std::uint32_t(picture.Width()));
-    Put32(header, std::uint32_t(picture.Height())); // positive: bottom row first
-    Put16(header, 1);
-    Put16(header, 32);
-    Put32(header, 0); // uncompressed
-    Put32(header, imageBytes);
-    Put32(header, 2835); // 72 dpi
-    Put32(header, 2835);
-    Put32(header, 0);
-    Put32(header, 0);
-    TFile file = CreateFile(path);
-    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+    std::string bytes;
+    bytes.reserve(54 + picture.ByteSize());
+    bytes += "BM";
+    Put32(bytes, 54 + imageBytes);
+    Put32(bytes, 0);
+    Put32(bytes, 54);
+    Put32(bytes, 40); // BITMAPINFOHEADER
+    Put32(bytes, std::uint32_t(picture.Width()));
+    Put32(bytes, std::uint32_t(picture.Height())); // positive: bottom row first
+    Put16(bytes, 1);
+    Put16(bytes, 32);
+    Put32(bytes, 0); // uncompressed
+    Put32(bytes, imageBytes);
+    Put32(bytes, 2835); // 72 dpi
+    Put32(bytes, 2835);
+    Put32(bytes, 0);
+    Put32(bytes, 0);
     const std::size_t rowBytes = std::size_t(picture.Width()) * 4;
-    for (int y = picture.Height() - 1; ok && y >= 0; --y) {
+    for (int y = picture.Height() - 1; y >= 0; --y) {
         // Pixels are 0xAARRGGBB in host order: bytes B, G, R, A on this little-endian system.
-        ok = std::fwrite(picture.Bits() + std::size_t(y) * std::size_t(picture.Width()), 1, rowBytes,
-                         file.get()) == rowBytes;
+        const auto* row = picture.Bits() + std::size_t(y) * std::size_t(picture.Width());
+        bytes.append(reinterpret_cast<const char*>(row), rowBytes);
     }
-    if (!ok || std::fflush(file.get()) != 0)
-        RaiseError("Cannot write file \"" + path + "\". " + std::strerror(errno));
+    file.Write(bytes);
+    file.Commit();
 }
 
 void SavePicture(const TBitmap32& picture, const std::string& path) {
