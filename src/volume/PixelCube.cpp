@@ -2,11 +2,13 @@
 
 #include "util/Errors.h"
 #include "util/NumberTexts.h"
+#include "util/PendingFiles.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <limits>
@@ -437,11 +439,22 @@ void TPixelCube::LoadFromStream(std::istream& stream) {
 }
 
 void TPixelCube::SaveToFile(const std::string& path) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) RaiseError("Cannot create file \"" + path + "\". " + std::strerror(errno));
-    SaveToStream(file);
-    file.close();
-    if (!file) RaiseError("Cannot write file \"" + path + "\". " + std::strerror(errno));
+    const auto write = [&](const std::string& name) {
+        std::ofstream file(name, std::ios::binary | std::ios::trunc);
+        if (!file) RaiseError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+        SaveToStream(file);
+        file.close();
+        if (!file) RaiseError("Cannot write file \"" + path + "\". " + std::strerror(errno));
+    };
+    // A device or a pipe is written in place: a rename would replace it.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return write(path);
+    // Otherwise whole or not at all: a cut cuboid file would be refused on loading anyway.
+    TPendingFile pending(path);
+    write(pending.TemporaryPath());
+    pending.Commit();
 }
 
 void TPixelCube::LoadFromFile(const std::string& path) {
