@@ -3,14 +3,13 @@
 
 #include "app/MainForms.h"
 #include "app/ProgressForms.h"
+#include "catalogue/AnimationFiles.h"
 #include "catalogue/Exports.h"
 #include "util/Errors.h"
 #include "util/Host.h"
 #include "util/Progress.h"
 #include "views/DicomViewFrames.h"
 #include "views/ImageViewRules.h"
-#include "volume/GifFiles.h"
-#include "volume/MovieFiles.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -39,68 +38,6 @@ constexpr int kSliceLoopFps = 25;
 std::string FileNameOnly(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
-
-TGifPalette GifPaletteOf(const TColorMapping& mapping) {
-    const std::optional<TPalette> palette = mapping.CreatePalette(true);
-    TGifPalette colours{};
-    if (palette)
-        for (std::size_t i = 0; i < colours.size(); ++i) {
-            const TPaletteEntry& entry = (*palette)[i];
-            colours[i] = std::uint32_t(entry.Red) << 16 | std::uint32_t(entry.Green) << 8 | entry.Blue;
-        }
-    return colours;
-}
-
-// Every frame of an animation has the first frame's size: a picture that grew or shrank with
-// the angle is cut or padded with black at its right and bottom.
-const TBitmap32& FrameOfSize(const TBitmap32& picture, int width, int height, TBitmap32& scratch) {
-    if (picture.Width() == width && picture.Height() == height) return picture;
-    scratch.SetSize(width, height);
-    std::fill(scratch.Bits(), scratch.Bits() + std::size_t(width) * std::size_t(height), 0xFF000000u);
-    const int columns = std::min(width, picture.Width());
-    for (int y = 0; y < std::min(height, picture.Height()); ++y)
-        std::memcpy(scratch.Bits() + std::size_t(y) * std::size_t(width),
-                    picture.Bits() + std::size_t(y) * std::size_t(picture.Width()),
-                    std::size_t(columns) * sizeof(std::uint32_t));
-    return scratch;
-}
-
-// The frames' writer: a GIF held until the end, or a video written as the frames come.
-class TAnimationWriter {
-public:
-    TAnimationWriter(std::string file, const TColorMapping& mapping, int framesPerSecond)
-        : file_(std::move(file)), fps_(framesPerSecond) {
-        if (!IsMovieName(file_)) gif_.emplace(GifPaletteOf(mapping));
-    }
-    void AddFrame(const TBitmap32& picture) {
-        if (picture.Width() <= 0 || picture.Height() <= 0) RaiseError("The picture is empty");
-        if (width_ == 0) {
-            width_ = picture.Width();
-            height_ = picture.Height();
-            if (!gif_) movie_ = std::make_unique<TMovieWriter>(file_, width_, height_, fps_);
-        }
-        const TBitmap32& frame = FrameOfSize(picture, width_, height_, scratch_);
-        if (gif_)
-            gif_->AddFrame(frame);
-        else
-            movie_->AddFrame(frame);
-    }
-    void Save() {
-        if (gif_)
-            gif_->SaveToFile(file_);
-        else if (movie_)
-            movie_->Finish();
-    }
-
-private:
-    std::string file_;
-    int fps_;
-    int width_ = 0;
-    int height_ = 0;
-    TBitmap32 scratch_;
-    std::optional<TGifObject> gif_;
-    std::unique_ptr<TMovieWriter> movie_;
-};
 
 } // namespace
 
@@ -189,7 +126,7 @@ bool TForm1::ExportAnimation(const std::string& file, const std::string& legend)
     TConfigNode& slice = Node("detail/slice");
     const std::int64_t shownSlice = slice.GetAsInteger();
     const int count = rotation ? 72 : std::max(1, view.SliceCount());
-    TAnimationWriter writer(file, *view.Mapping(), rotation ? kRotationFps : kSliceLoopFps);
+    TAnimationWriter writer(file, GifPaletteOf(*view.Mapping()), rotation ? kRotationFps : kSliceLoopFps);
 
     // The frames are driven here: the animation clocks stand still and idle work waits, and
     // the progress dialog is the only window that takes input.

@@ -1,5 +1,6 @@
 #include "cli/Movies.h"
 
+#include "catalogue/AnimationFiles.h"
 #include "config/ConfigNodes.h"
 #include "util/Errors.h"
 #include "util/NumberTexts.h"
@@ -17,37 +18,6 @@ namespace {
 constexpr int kRotationFrames = 72;
 constexpr int kRotationStep = 5;
 
-// The frames' writer: the GIF is held in memory and written at the end, a video is encoded as
-// the frames come and gets its name at the end.
-class TFrameWriter {
-public:
-    TFrameWriter(std::string path, const TGifPalette& palette, int framesPerSecond)
-        : path_(std::move(path)), fps_(framesPerSecond) {
-        if (!IsMovieName(path_)) gif_ = std::make_unique<TGifObject>(palette);
-    }
-    void AddFrame(const TBitmap32& picture) {
-        if (picture.Width() <= 0 || picture.Height() <= 0) RaiseError("The picture is empty");
-        if (gif_) {
-            gif_->AddFrame(picture);
-            return;
-        }
-        if (!movie_) movie_ = std::make_unique<TMovieWriter>(path_, picture.Width(), picture.Height(), fps_);
-        movie_->AddFrame(picture);
-    }
-    void Save() const {
-        if (gif_)
-            gif_->SaveToFile(path_);
-        else if (movie_)
-            movie_->Finish();
-    }
-
-private:
-    std::string path_;
-    int fps_;
-    std::unique_ptr<TGifObject> gif_;
-    std::unique_ptr<TMovieWriter> movie_;
-};
-
 } // namespace
 
 std::optional<TMovieKind> MovieKindOf(const std::string& word) {
@@ -63,17 +33,6 @@ bool IsMovieFileName(const std::string& path) {
 
 int DefaultFramesPerSecond(TMovieKind kind) {
     return kind == TMovieKind::Rotate ? 10 : 25;
-}
-
-TGifPalette GifPaletteOf(const TColorMapping& mapping) {
-    const std::optional<TPalette> palette = mapping.CreatePalette(true);
-    TGifPalette colours{};
-    if (palette)
-        for (std::size_t i = 0; i < colours.size(); ++i) {
-            const TPaletteEntry& entry = (*palette)[i];
-            colours[i] = std::uint32_t(entry.Red) << 16 | std::uint32_t(entry.Green) << 8 | entry.Blue;
-        }
-    return colours;
 }
 
 TMovieFrames RotationFrames(TConfigNode& angle) {
@@ -96,7 +55,7 @@ bool WriteMovie(const std::string& path, const TMovieFrames& frames,
                 const std::function<void(TBitmap32& picture)>& render, const TGifPalette& palette,
                 int framesPerSecond) {
     if (frames.Count <= 0) RaiseError("The picture is empty");
-    TFrameWriter writer(path, palette, framesPerSecond);
+    TAnimationWriter writer(path, palette, framesPerSecond);
     const TProgressRun run("Saving " + std::filesystem::path(path).filename().string() + "...");
     TBitmap32 picture;
     for (int i = 0; i < frames.Count; ++i) {

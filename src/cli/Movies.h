@@ -28,9 +28,6 @@ bool IsMovieFileName(const std::string& path);
 // the rotation, a cine loop's 25 for the slices.
 int DefaultFramesPerSecond(TMovieKind kind);
 
-// The mapping's 256-colour palette (forced) as the GIF's 0x00RRGGBB colours.
-TGifPalette GifPaletteOf(const TColorMapping& mapping);
-
 // What the movie shows and how each frame is made.
 struct TMovieFrames {
     int Count = 0;

@@ -2,6 +2,7 @@
 // parameter options and the series commands given; the rotation or the slice loop as a movie; the
 // export legend on both.
 
+#include "catalogue/AnimationFiles.h"
 #include "catalogue/AutoLevels.h"
 #include "catalogue/DicomObjects.h"
 #include "catalogue/Exports.h"
