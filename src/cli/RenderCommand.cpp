@@ -129,10 +129,14 @@ int Render(TParameterSession& session, const TRenderOptions& options, const TLeg
     if (!options.cuboid.empty()) {
         shown = &tree.AddCuboidFile(options.cuboid);
     } else {
+        if (const std::string missing = MissingSource(options.sources); !missing.empty()) RaiseError(missing);
         const std::string stopped = LoadStudy(tree, options.sources);
         if (!stopped.empty()) RaiseError(stopped);
+        if (const std::string nothing = NothingFound(tree, options.sources); !nothing.empty())
+            RaiseError(nothing);
         shown = tree.ObjectAt(options.series);
-        if (!shown) RaiseError("There is no series " + std::to_string(options.series));
+        if (!shown)
+            RaiseError("There is no series " + std::to_string(options.series) + ": " + StudyContents(tree));
     }
     tree.SelectObject(shown);
     session.SetDetailObject(shown);
@@ -145,7 +149,9 @@ int Render(TParameterSession& session, const TRenderOptions& options, const TLeg
 
     if (options.world) shown->SetWorldPosition(*options.world);
     if (options.position) shown->SetPosition(*options.position);
-    if (cube.ByteSize() == 0) RaiseError("The series holds no picture");
+    if (cube.ByteSize() == 0)
+        RaiseError(options.cuboid.empty() ? "The series holds no picture: " + StudyContents(tree)
+                                          : "The series holds no picture");
     if (options.autolevels)
         Autolevels(*shown, session.Existing("detail/colormapping/level"), *options.autolevels);
     // The main window hands the projection switches to the shown object.

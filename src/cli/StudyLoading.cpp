@@ -1,6 +1,9 @@
 #include "cli/StudyLoading.h"
 
+#include "util/Strings.h"
+
 #include <filesystem>
+#include <functional>
 
 namespace tarvicon::cli {
 
@@ -43,6 +46,26 @@ std::string NothingFound(const TDicomTree& tree, const TStudySources& sources) {
     std::string paths;
     for (const std::string& path : AllPaths(sources)) paths += (paths.empty() ? "" : ", ") + path;
     return "No DICOM files found in " + paths;
+}
+
+std::string StudyContents(const TDicomTree& tree) {
+    std::vector<std::string> captions(std::size_t(tree.ObjectCount()));
+    const std::function<void(const TTreeNode&)> visit = [&](const TTreeNode& node) {
+        if (node.Object())
+            for (int i = 0; i < tree.ObjectCount(); ++i)
+                if (tree.ObjectAt(i) == node.Object())
+                    captions[std::size_t(i)] = std::string(Trim(node.Caption()));
+        for (const auto& child : node.Children()) visit(*child);
+    };
+    for (const auto& root : tree.Roots()) visit(*root);
+    std::string text = "the study holds:";
+    for (std::size_t i = 0; i < captions.size(); ++i) {
+        if (i == 10) return text + ", …";
+        std::string caption;
+        for (const char c : captions[i]) caption += (c == '\r' || c == '\n') ? ' ' : c;
+        text += (i == 0 ? " " : ", ") + std::to_string(i) + " " + caption;
+    }
+    return captions.empty() ? "the study holds nothing" : text;
 }
 
 std::string LoadStudy(TDicomTree& tree, const TStudySources& sources) {

@@ -27,6 +27,10 @@ std::string MissingSource(const TStudySources& sources);
 // "No DICOM files found in PATH, …" when the loaded tree holds nothing; empty otherwise.
 std::string NothingFound(const TDicomTree& tree, const TStudySources& sources);
 
+// What the loaded study holds, for messages: "the study holds: 0 CAPTION, 1 CAPTION, …" with the
+// objects in tree order and their nodes' captions (at most ten; then "…").
+std::string StudyContents(const TDicomTree& tree);
+
 // Loads the sources, each run to its end. Returns the message of a run stopped by errors
 // (the load stops there), empty when every run finished.
 std::string LoadStudy(TDicomTree& tree, const TStudySources& sources);

@@ -229,3 +229,36 @@ TEST_F(RenderStudy, AddedFoldersLeaveTheFirstStudysPictures) {
 
 } // namespace
 } // namespace tarvicon
+
+namespace tarvicon {
+namespace {
+
+TEST_F(RenderStudy, AStudyWithoutThePictureAskedForNamesWhatItFound) {
+    const std::string none = (folder.Path() / "none").string();
+    const std::filesystem::path empty = folder.Path() / "empty", broken = folder.Path() / "broken";
+    std::filesystem::create_directories(empty);
+    std::filesystem::create_directories(broken);
+    test::WriteFile(broken / "a.dcm", "no DICOM here");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{none}, "No such file or folder: " + none + "\n"},
+        {{empty.string()}, "No DICOM files found in " + empty.string() + "\n"},
+        {{second.string(), "--series", "1"}, "There is no series 1: the study holds: 0 Head (MR)\n"},
+        {{broken.string()},
+         "The series holds no picture: the study holds: 0 dummy Error: Invalid DICOM file format 1  Tag:\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"render"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"-o", bmp});
+        const auto result = Cli(args);
+        EXPECT_EQ(result.Status, 1) << c.args.front();
+        EXPECT_EQ(result.Err, c.err);
+        EXPECT_FALSE(std::filesystem::exists(bmp));
+    }
+}
+
+} // namespace
+} // namespace tarvicon
