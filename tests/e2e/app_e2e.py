@@ -15,11 +15,9 @@ with TARVICON_E2E_KEEP=1.
 
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
-import traceback
 
 import numpy as np
 from pydicom.dataset import Dataset, FileMetaDataset
@@ -31,6 +29,7 @@ import phantom  # noqa: E402
 from phantom import Geometry as G  # noqa: E402
 from e2e_support import (CheckFailed, Picture, TracedProgram, check, on_screen, picture_rect,  # noqa: E402
                          sphere, sphere_mask, wait_for, wait_on_screen, xdotool)
+from e2e_support import finish, run_checks  # noqa: E402
 
 PET_STORAGE = "1.2.840.10008.5.1.4.1.1.128"
 CT_CAPTION, PET_CAPTION = "Sphere", "Sphere uptake"
@@ -596,23 +595,12 @@ def main():
     program = os.path.abspath(sys.argv[1])
     check(os.environ.get("DISPLAY"), "no X display: run under xvfb-run")
     workdir = tempfile.mkdtemp(prefix="tarvicon-app-e2e-")
-    failures = 0
-    for test in (test_study_session, test_bad_configuration):
-        try:
-            test(program, workdir)
-            print("ok  ", test.__name__)
-        except Exception:
-            failures += 1
-            print("FAIL", test.__name__)
-            traceback.print_exc()
+    failures = run_checks((t.__name__, lambda t=t: t(program, workdir))
+                          for t in (test_study_session, test_bad_configuration))
     # Caps Lock is left off, whatever happened.
     if subprocess.run(["xset", "q"], capture_output=True, text=True).stdout.find("Caps Lock:   on") >= 0:
         xdotool("key", "Caps_Lock")
-    if failures or os.environ.get("TARVICON_E2E_KEEP"):
-        print("screenshots and traces kept in", workdir)
-        return 1 if failures else 0
-    shutil.rmtree(workdir)
-    return 0
+    return finish(workdir, failures)
 
 
 if __name__ == "__main__":

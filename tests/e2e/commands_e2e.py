@@ -22,13 +22,11 @@ Screenshots and traces are kept when a check fails, or always with TARVICON_E2E_
 import json
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 import numpy as np
 
@@ -38,6 +36,7 @@ from app_e2e import (CT_CAPTION, PET_CAPTION, Layout, Viewer, crop, cross_at, ru
                      write_study)
 from e2e_support import (CheckFailed, Picture, check, on_screen, sphere, wait_for, wait_on_screen,  # noqa: E402
                          xdotool)
+from e2e_support import finish, run_checks  # noqa: E402
 from phantom import Geometry as G  # noqa: E402
 
 LEVEL = "detail/colormapping/level/"
@@ -1383,19 +1382,10 @@ def main():
     os.environ["XDG_DOCUMENTS_DIR"] = os.path.join(workdir, "documents")
     launcher = folder_launcher(os.path.join(workdir, "launcher"), os.path.join(workdir, OPENED_LOG))
     os.environ["PATH"] = launcher + os.pathsep + os.environ["PATH"]
-    failures = 0
     started = time.monotonic()
     colour_bar, walk = [], {}
-    for name, test in (("colour bar", lambda: test_colour_bar(program, workdir, study, colour_bar)),
-                       ("command walk", lambda: test_command_walk(program, workdir, study, table, walk))):
-        try:
-            test()
-            print("ok  ", name)
-        except Exception:
-            failures += 1
-            print("FAIL", name, flush=True)
-            traceback.print_exc()
-            sys.stderr.flush()
+    failures = run_checks((("colour bar", lambda: test_colour_bar(program, workdir, study, colour_bar)),
+                           ("command walk", lambda: test_command_walk(program, workdir, study, table, walk))))
     print("\nThe colour bar's drags:")
     for line in colour_bar:
         print("  " + line)
@@ -1407,11 +1397,7 @@ def main():
         for fault in walk["faults"]:
             print("  " + fault)
     print("time: %.0f s" % (time.monotonic() - started))
-    if failures or os.environ.get("TARVICON_E2E_KEEP"):
-        print("screenshots and traces kept in", workdir)
-        return 1 if failures else 0
-    shutil.rmtree(workdir)
-    return 0
+    return finish(workdir, failures)
 
 
 if __name__ == "__main__":

@@ -8,9 +8,12 @@ waits poll the trace and the screen, never sleep for a fixed time.
 import math
 import os
 import re
+import shutil
 import signal
 import subprocess
+import sys
 import time
+import traceback
 
 import numpy as np
 
@@ -27,6 +30,30 @@ class CheckFailed(AssertionError):
 def check(condition, message):
     if not condition:
         raise CheckFailed(message)
+
+
+def run_checks(checks):
+    """Runs each (name, check) in turn, printing ok or FAIL with the trace; returns the failures."""
+    failures = 0
+    for name, run in checks:
+        try:
+            run()
+            print("ok  ", name)
+        except Exception:
+            failures += 1
+            print("FAIL", name, flush=True)
+            traceback.print_exc()
+            sys.stderr.flush()
+    return failures
+
+
+def finish(workdir, failures, kept="screenshots and traces"):
+    """The exit status; the work folder is kept after a failure or with TARVICON_E2E_KEEP=1."""
+    if failures or os.environ.get("TARVICON_E2E_KEEP"):
+        print(kept, "kept in", workdir)
+        return 1 if failures else 0
+    shutil.rmtree(workdir)
+    return 0
 
 
 def wait_for(what, probe, timeout=TIMEOUT):

@@ -32,13 +32,11 @@ import json
 import math
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 import numpy as np
 
@@ -47,7 +45,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import phantom  # noqa: E402
 from app_e2e import size, write_study  # noqa: E402
 from commands_e2e import CommandWalk, Session  # noqa: E402
-from e2e_support import check, wait_for, xdotool  # noqa: E402
+from e2e_support import check, finish, run_checks, wait_for, xdotool  # noqa: E402
 from phantom import Geometry as G  # noqa: E402
 
 EXPORT_PATH = ("Melvor2", "DICOM", "Export")
@@ -513,28 +511,15 @@ def main():
     table = json.loads(subprocess.run([table_program], check=True, capture_output=True, text=True).stdout)
     workdir = tempfile.mkdtemp(prefix="tarvicon-export-e2e-")
     study = write_study(os.path.join(workdir, "study"))
-    failures = 0
     started = time.monotonic()
     report = []
-    for name, test in (("export", lambda: test_export(program, workdir, study, table, report)),
-                       ("no export folder", lambda: test_no_export_folder(program, workdir, study, report))):
-        try:
-            test()
-            print("ok  ", name)
-        except Exception:
-            failures += 1
-            print("FAIL", name, flush=True)
-            traceback.print_exc()
-            sys.stderr.flush()
+    failures = run_checks((("export", lambda: test_export(program, workdir, study, table, report)),
+                           ("no export folder", lambda: test_no_export_folder(program, workdir, study, report))))
     print("\nWhat the files read back:")
     for line in report:
         print("  " + line)
     print("time: %.0f s" % (time.monotonic() - started))
-    if failures or os.environ.get("TARVICON_E2E_KEEP"):
-        print("screenshots, traces and files kept in", workdir)
-        return 1 if failures else 0
-    shutil.rmtree(workdir)
-    return 0
+    return finish(workdir, failures, "screenshots, traces and files")
 
 
 if __name__ == "__main__":

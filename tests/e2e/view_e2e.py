@@ -11,10 +11,8 @@ waits poll the trace and the screen, never sleep for a fixed time.
 
 import os
 import re
-import shutil
 import sys
 import tempfile
-import traceback
 
 import numpy as np
 
@@ -24,6 +22,7 @@ import phantom  # noqa: E402
 from phantom import Geometry as G  # noqa: E402
 from e2e_support import (CheckFailed, Picture, TracedProgram, check, check_cross_at, on_screen,  # noqa: E402
                          sphere, wait_for, xdotool)
+from e2e_support import finish, run_checks  # noqa: E402
 
 
 def density(viewer):
@@ -240,20 +239,9 @@ def main():
     program = os.path.abspath(sys.argv[1])
     check(os.environ.get("DISPLAY"), "no X display: run under xvfb-run")
     workdir = tempfile.mkdtemp(prefix="tarvicon-view-e2e-")
-    failures = 0
-    for test in (test_phantom_session, test_cuboid, test_bad_inputs):
-        try:
-            test(program, workdir)
-            print("ok  ", test.__name__)
-        except Exception:
-            failures += 1
-            print("FAIL", test.__name__)
-            traceback.print_exc()
-    if failures or os.environ.get("TARVICON_E2E_KEEP"):
-        print("screenshots and traces kept in", workdir)
-        return 1 if failures else 0
-    shutil.rmtree(workdir)
-    return 0
+    failures = run_checks((t.__name__, lambda t=t: t(program, workdir))
+                          for t in (test_phantom_session, test_cuboid, test_bad_inputs))
+    return finish(workdir, failures)
 
 
 if __name__ == "__main__":
