@@ -3,6 +3,7 @@
 // frame's settings, the export folder and the cuboid file. Files are read back.
 
 #include "app/MainForms.h"
+#include "support/GifReading.h"
 #include "support/StudyFiles.h"
 #include "support/TestSupport.h"
 #include "util/Progress.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -44,41 +44,6 @@ public:
 private:
     int left_;
 };
-
-struct TGifFile {
-    int frames = 0;
-    int delay = -1;
-    bool loops = false;
-    std::vector<std::vector<GifByteType>> pixels;
-};
-
-TGifFile ReadGif(const fs::path& path) {
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
-    TGifFile result;
-    if (!gif || DGifSlurp(gif) != GIF_OK) {
-        if (gif) DGifCloseFile(gif, &error);
-        return result;
-    }
-    result.frames = gif->ImageCount;
-    for (int i = 0; i < gif->ImageCount; ++i) {
-        const SavedImage& image = gif->SavedImages[i];
-        result.pixels.emplace_back(image.RasterBits,
-                                   image.RasterBits + image.ImageDesc.Width * image.ImageDesc.Height);
-        for (int b = 0; b < image.ExtensionBlockCount; ++b) {
-            const ExtensionBlock& block = image.ExtensionBlocks[b];
-            GraphicsControlBlock control;
-            if (block.Function == GRAPHICS_EXT_FUNC_CODE &&
-                DGifExtensionToGCB(block.ByteCount, block.Bytes, &control) == GIF_OK && i == 0)
-                result.delay = control.DelayTime;
-            if (block.Function == APPLICATION_EXT_FUNC_CODE && block.ByteCount == 11 &&
-                std::string(reinterpret_cast<const char*>(block.Bytes), 11) == "NETSCAPE2.0")
-                result.loops = true;
-        }
-    }
-    DGifCloseFile(gif, &error);
-    return result;
-}
 
 class ExportTest : public ::testing::Test {
 protected:
@@ -233,11 +198,14 @@ TEST_F(ExportTest, TheRotationIsAGifOf72FramesAndTheViewComesBack) {
     Node("detail/rotate").SetAsInteger(1);
     Fire("detail/savebitmapauto");
     ASSERT_TRUE(errors_.empty()) << errors_.front();
-    const TGifFile gif = ReadGif(exportFolder_ / "1234-01.gif");
-    ASSERT_EQ(gif.frames, 72);
-    EXPECT_EQ(gif.delay, 10);
-    EXPECT_TRUE(gif.loops);
-    EXPECT_NE(gif.pixels[0], gif.pixels[18]); // -180° and -90° differ
+    const test::TGif gif = test::ReadGif(exportFolder_ / "1234-01.gif");
+    ASSERT_TRUE(gif);
+    ASSERT_EQ(gif->ImageCount, 72);
+    GraphicsControlBlock control{};
+    ASSERT_EQ(DGifSavedExtensionToGCB(gif.get(), 0, &control), GIF_OK);
+    EXPECT_EQ(control.DelayTime, 10);
+    EXPECT_EQ(test::LoopCount(gif->SavedImages[0]), 0);
+    EXPECT_NE(test::FrameIndices(*gif, 0), test::FrameIndices(*gif, 18)); // -180° and -90° differ
     EXPECT_EQ(Node("detail/angle").GetAsFloat(), 175);
     EXPECT_FALSE(form_->DetailView().HideCross());
 

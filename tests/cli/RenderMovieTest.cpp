@@ -2,6 +2,7 @@
 // FFmpeg's own tools, frame by frame against the single pictures of render.
 
 #include "catalogue/ParameterSessions.h"
+#include "support/GifReading.h"
 #include "support/StudyFiles.h"
 #include "support/TestSupport.h"
 #include "volume/GifFiles.h"
@@ -25,6 +26,11 @@
 
 namespace tarvicon {
 namespace {
+
+using test::FrameIndices;
+using test::LoopCount;
+using test::ReadGif;
+using test::TGif;
 
 namespace fs = std::filesystem;
 
@@ -56,42 +62,6 @@ TBitmap32 ReadBmp(const fs::path& path) {
                     bytes.data() + offset + std::size_t(height - 1 - y) * std::size_t(width) * 4,
                     std::size_t(width) * 4);
     return picture;
-}
-
-struct TGifCloser {
-    void operator()(GifFileType* gif) const {
-        int error = 0;
-        DGifCloseFile(gif, &error);
-    }
-};
-using TGif = std::unique_ptr<GifFileType, TGifCloser>;
-
-TGif ReadGif(const fs::path& path) {
-    int error = 0;
-    TGif gif(DGifOpenFileName(path.c_str(), &error));
-    if (!gif || DGifSlurp(gif.get()) != GIF_OK) {
-        ADD_FAILURE() << "giflib cannot read " << path << ": " << GifErrorString(gif ? gif->Error : error);
-        return nullptr;
-    }
-    return gif;
-}
-
-std::vector<std::uint8_t> FrameIndices(const GifFileType& gif, int frame) {
-    const SavedImage& image = gif.SavedImages[frame];
-    return {image.RasterBits, image.RasterBits + image.ImageDesc.Width * image.ImageDesc.Height};
-}
-
-// True when the extension blocks hold "NETSCAPE2.0" followed by the sub-block {1, lo, hi}.
-std::optional<int> LoopCount(const SavedImage& image) {
-    for (int i = 0; i + 1 < image.ExtensionBlockCount; ++i) {
-        const ExtensionBlock& block = image.ExtensionBlocks[i];
-        const ExtensionBlock& data = image.ExtensionBlocks[i + 1];
-        if (block.Function == APPLICATION_EXT_FUNC_CODE && block.ByteCount == 11 &&
-            std::memcmp(block.Bytes, "NETSCAPE2.0", 11) == 0 && data.Function == CONTINUE_EXT_FUNC_CODE &&
-            data.ByteCount == 3 && data.Bytes[0] == 1)
-            return data.Bytes[1] | data.Bytes[2] << 8;
-    }
-    return std::nullopt;
 }
 
 // An orange ramp, so a swap of red and blue shows.

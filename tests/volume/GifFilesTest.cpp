@@ -3,6 +3,7 @@
 
 #include "volume/GifFiles.h"
 
+#include "support/GifReading.h"
 #include "support/TestSupport.h"
 #include "volume/MovieFiles.h"
 #include "volume/PictureFiles.h"
@@ -20,6 +21,10 @@
 
 namespace tarvicon {
 namespace {
+
+using test::LoopCount;
+using test::ReadGif;
+using test::TGif;
 
 namespace fs = std::filesystem;
 using test::ErrorOf;
@@ -140,37 +145,6 @@ TEST(PaletteMapper, MapsEveryPixelRowsTopFirst) {
     std::vector<std::uint8_t> indices;
     mapper.Map(picture, indices);
     EXPECT_EQ(indices, (std::vector<std::uint8_t>{0, 1, 1, 3, 6, 0}));
-}
-
-struct TGifCloser {
-    void operator()(GifFileType* gif) const {
-        int error = 0;
-        DGifCloseFile(gif, &error);
-    }
-};
-using TGif = std::unique_ptr<GifFileType, TGifCloser>;
-
-TGif ReadGif(const fs::path& path) {
-    int error = 0;
-    TGif gif(DGifOpenFileName(path.c_str(), &error));
-    if (!gif || DGifSlurp(gif.get()) != GIF_OK) {
-        ADD_FAILURE() << "giflib cannot read " << path << ": " << GifErrorString(gif ? gif->Error : error);
-        return nullptr;
-    }
-    return gif;
-}
-
-// The loop count of a "NETSCAPE2.0" application extension among the frame's extensions.
-std::optional<int> LoopCount(const SavedImage& image) {
-    for (int i = 0; i + 1 < image.ExtensionBlockCount; ++i) {
-        const ExtensionBlock& block = image.ExtensionBlocks[i];
-        const ExtensionBlock& data = image.ExtensionBlocks[i + 1];
-        if (block.Function == APPLICATION_EXT_FUNC_CODE && block.ByteCount == 11 &&
-            std::memcmp(block.Bytes, "NETSCAPE2.0", 11) == 0 && data.Function == CONTINUE_EXT_FUNC_CODE &&
-            data.ByteCount == 3 && data.Bytes[0] == 1)
-            return data.Bytes[1] | data.Bytes[2] << 8;
-    }
-    return std::nullopt;
 }
 
 // Frame f of a turning picture: every frame differs, and the orange ramp meets colours between
