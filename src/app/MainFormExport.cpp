@@ -18,9 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -124,7 +122,7 @@ bool TForm1::ExportAnimation(const std::string& file, const std::string& legend)
     if (!view.DicomObject() || !view.Mapping()) RaiseError("The picture is empty");
     const bool rotation = Node("detail/rotate").GetAsInteger() != 0;
     TConfigNode& slice = Node("detail/slice");
-    const std::int64_t shownSlice = slice.GetAsInteger();
+    const std::int32_t shownSlice = slice.GetAsInteger();
     const int count = rotation ? 72 : std::max(1, view.SliceCount());
     TAnimationWriter writer(file, GifPaletteOf(*view.Mapping()), rotation ? kRotationFps : kSliceLoopFps);
 
@@ -141,7 +139,7 @@ bool TForm1::ExportAnimation(const std::string& file, const std::string& legend)
         TDicomViewFrame& view;
         bool rotation;
         TConfigNode& slice;
-        std::int64_t shownSlice;
+        std::int32_t shownSlice;
         ~TRestore() {
             view.SetHideCross(false);
             view.HoldAnimations(false);
