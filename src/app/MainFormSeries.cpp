@@ -146,7 +146,7 @@ void TForm1::SelectionChanged(TDicomTree& tree) {
                 EndBusy();
                 throw;
             }
-            EndBusy();
+            EndBusy(fresh);
         }
     } catch (...) {
         --selectionDepth_;
@@ -231,7 +231,12 @@ void TForm1::SyncViewsToRebuilt(TSimpleViewFrame&) {
     const TCubePoint world = detail.GetWorldPosition();
     for (TDicomViewFrame* view : views_) {
         if (view->DicomObject()) view->SetWorldPosition(world);
-        if (view != &detail) view->InvalidateView();
+        if (view == &detail) continue;
+        // The navigation views share the detail view's mapping: a new window recolours them.
+        if (view->PictureOutdated())
+            view->Changed();
+        else
+            view->InvalidateView();
     }
     UpdateViewLabel();
 }

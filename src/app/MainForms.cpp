@@ -297,6 +297,10 @@ void TForm1::WireViews() {
             Guarded([&] { ViewDoubleClicked(*view); });
         };
         view->OnStatus = [this](TSimpleViewFrame&, const std::string& text) { Log(text); };
+        if (frames_.Enabled())
+            view->OnPainted = [this, view](TSimpleViewFrame&, const TFrameTimes& times) {
+                frames_.Frame(view->ViewName(), times);
+            };
     }
 }
 
@@ -519,8 +523,13 @@ void TForm1::BeginBusy() {
     for (int i = 3; i >= 0; --i) views_[static_cast<std::size_t>(i)]->BeginUpdate();
 }
 
-void TForm1::EndBusy() {
-    for (TDicomViewFrame* view : views_) view->EndUpdate();
+void TForm1::EndBusy(bool rebuild) {
+    for (TDicomViewFrame* view : views_) {
+        if (rebuild)
+            view->EndUpdate();
+        else
+            view->EndUpdateIfChanged();
+    }
     miniControlFrame_->EndSliderUpdate();
     QGuiApplication::restoreOverrideCursor();
 }

@@ -11,6 +11,7 @@
 #include "catalogue/ParameterSessions.h"
 #include "config/ConfigNodes.h"
 #include "util/TraceFiles.h"
+#include "views/FrameLogs.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -114,7 +115,9 @@ public:
     void Minimize();
     void ClearAll();
     void BeginBusy();
-    void EndBusy();
+    // rebuild false: a view builds its picture again only when something in the bracket changed
+    // it (a selection report of the same series, as each new slice gives one).
+    void EndBusy(bool rebuild = true);
     // Loads entry index of a section of the configuration document and shows the "Control" page.
     void ApplyPreset(const std::string& kind, int index);
     void AutoSetup(bool withInits);
@@ -215,6 +218,8 @@ private:
     TFormStart start_;
     const TTraceFile& trace_;
     TTracedHost& host_;
+    // A line per painted frame of every view when TARVICON_FRAMES asks for it.
+    const TFrameLog frames_ = TFrameLog::FromEnvironment();
     TParameterSession session_{TLevelRule::BoundView};
     TDicomTree tree_;
     TUserSettings settings_;

@@ -159,12 +159,20 @@ void TColorMapping::FillTable(TColorTable* table) {
     // Above the window, the scale and the bottom of the scale every rule gives one colour (the
     // ramps clamp), so only the entries below that point need a colour each.
     const std::uint32_t flatFrom = 1u + std::max({windowLow_, windowHigh_, scaleLow_, scaleHigh_});
-    for (std::uint32_t v = 0; v < flatFrom; ++v)
-        (*table)[v] = ApplyGamma(ColorOf(static_cast<std::uint16_t>(v)));
-    if (flatFrom < table->size())
-        std::fill(table->begin() + flatFrom, table->end(),
-                  ApplyGamma(ColorOf(static_cast<std::uint16_t>(flatFrom))));
+    bool changed = false;
+    for (std::uint32_t v = 0; v < flatFrom; ++v) {
+        const TColor colour = ApplyGamma(ColorOf(static_cast<std::uint16_t>(v)));
+        changed |= (*table)[v] != colour;
+        (*table)[v] = colour;
+    }
+    if (flatFrom < table->size()) {
+        const TColor flat = ApplyGamma(ColorOf(static_cast<std::uint16_t>(flatFrom)));
+        const auto rest = table->begin() + flatFrom;
+        changed |= std::any_of(rest, table->end(), [flat](TColor c) { return c != flat; });
+        std::fill(rest, table->end(), flat);
+    }
     dirty_ = false;
+    if (changed) ++fills_;
 }
 
 std::optional<TPalette> TColorMapping::CreatePalette(bool force) const {

@@ -43,6 +43,8 @@ public:
     std::optional<TPalette> CreatePalette(bool force) const;
 
     bool Dirty() const { return dirty_; }
+    // How many times FillTable changed a table: a picture coloured at another count may be stale.
+    std::uint64_t Fills() const { return fills_; }
     std::uint16_t ScaleLow() const { return scaleLow_; }
     std::uint16_t WindowLow() const { return windowLow_; }
     std::uint16_t WindowHigh() const { return windowHigh_; }
@@ -57,6 +59,7 @@ protected:
 
 private:
     bool dirty_ = true;
+    std::uint64_t fills_ = 0;
     std::uint16_t scaleLow_ = 0;
     std::uint16_t windowLow_ = 0;
     std::uint16_t windowHigh_ = 0;

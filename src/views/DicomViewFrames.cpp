@@ -129,6 +129,14 @@ void TDicomViewFrame::SetColorMapping(TColorMapping* mapping) {
 }
 
 void TDicomViewFrame::SetObject(TDicomObject* object) {
+    // The main window gives the navigation views their object again on every selection report,
+    // each slice of a slice loop among them: the same object only moves the cross, and the
+    // picture is cut again only when its own slice moved.
+    if (object && object == dicomObject_ && !cachesCleared_) {
+        UpdateGeometry();
+        return;
+    }
+    cachesCleared_ = false;
     Batch(*this, [&] {
         // The cache knows its cube by address: a new object may live where an old one did.
         if (object != dicomObject_) mainCache_.Clear();
@@ -261,6 +269,11 @@ void TDicomViewFrame::ZoomByExponent(double exponent) {
 void TDicomViewFrame::ClearCaches() {
     mainCache_.Clear();
     overlayCache_.Clear();
+    cachesCleared_ = true;
+}
+
+bool TDicomViewFrame::PictureOutdated() const {
+    return cachesCleared_ || (mapping_ && dicomObject_ && mapping_->Fills() != builtFills_);
 }
 
 void TDicomViewFrame::SetRotateClock(std::uint64_t tick) {
@@ -484,6 +497,7 @@ void TDicomViewFrame::Build() {
         Status("Building image");
     const TPictureBuild built = BuildViewPicture(dicomObject_, mapping_, settings, Picture(), mainCache_);
     builtSlice_ = dicomObject_ ? CurrentSlice() : -1;
+    builtFills_ = mapping_ ? mapping_->Fills() : 0;
     if (built == TPictureBuild::Resized) Refit();
     TOverlayViewFrame::Build();
 }

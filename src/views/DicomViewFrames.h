@@ -91,8 +91,12 @@ public:
     double ZoomExponent() const;
     // Zooms to 1.12 to the power of exponent.
     void ZoomByExponent(double exponent);
-    // Forgets the cached raw pictures of both objects (after a cube operation).
+    // Forgets the cached raw pictures of both objects (after a cube operation); the next
+    // SetObject builds the picture again even for the same object.
     void ClearCaches();
+    // The picture no longer shows what it would be built as now: the caches were cleared, or the
+    // colour mapping has filled its table since the picture was coloured.
+    bool PictureOutdated() const;
     // Starts the rotation clock at tick (ms), or stops it with 0.
     void SetRotateClock(std::uint64_t tick);
     // While held, the timer leaves the animations where they are (an export drives the frames).
@@ -164,6 +168,9 @@ private:
     std::uint64_t swingStart_ = 0;
     // The slice the picture was last cut at; −1 before the first build.
     int builtSlice_ = -1;
+    // The mapping's fill count when the picture was coloured, and caches cleared since.
+    std::uint64_t builtFills_ = 0;
+    bool cachesCleared_ = false;
     // Set while one notification is handled: the ones its writes cause are ignored.
     bool handling_ = false;
 };

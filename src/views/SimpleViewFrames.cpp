@@ -27,6 +27,10 @@ std::uint64_t SteadyTicks() {
     return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
 // The shape that tells what a drag of the selection frame does; none leaves the view's own.
 QCursor FrameCursorOf(TFrameCursor cursor, const QCursor& none) {
     switch (cursor) {
@@ -130,18 +134,27 @@ void TSimpleImgView32::SetContentSize(QSize size) {
     verticalScrollBar()->setPageStep(std::max(1, view.height()));
 }
 
-void TSimpleImgView32::PaintBuffer() {
+TFrameTimes TSimpleImgView32::PaintBuffer() {
+    TFrameTimes times;
     const QSize size = viewport()->size();
-    if (size.isEmpty()) return;
+    if (size.isEmpty()) return times;
     if (buffer_.size() != size) buffer_ = QImage(size, QImage::Format_ARGB32);
-    frame_.PaintView(buffer_);
+    frame_.PaintView(buffer_, times);
+    return times;
 }
 
 void TSimpleImgView32::paintEvent(QPaintEvent*) {
-    PaintBuffer();
+    const auto start = std::chrono::steady_clock::now();
+    TFrameTimes times = PaintBuffer();
     if (buffer_.isNull()) return;
-    QPainter painter(viewport());
-    painter.drawImage(0, 0, buffer_);
+    {
+        QPainter painter(viewport());
+        painter.drawImage(0, 0, buffer_);
+    }
+    if (frame_.OnPainted) {
+        times.Paint = MillisecondsSince(start);
+        frame_.OnPainted(frame_, times);
+    }
 }
 
 void TSimpleImgView32::resizeEvent(QResizeEvent* event) {
@@ -502,6 +515,7 @@ void TSimpleViewFrame::Changed() {
     SetQuality(false);
     InvalidateView();
     needsBuild_ = true;
+    if (updateCount_ > 0) batchChanged_ = true;
     if (OnChanged) OnChanged(*this);
 }
 
@@ -523,7 +537,21 @@ void TSimpleViewFrame::BeginUpdate() {
 void TSimpleViewFrame::EndUpdate() {
     if (updateCount_ > 0) --updateCount_;
     imgView_->SetContentSize(ContentSize());
-    if (updateCount_ == 0) Changed();
+    if (updateCount_ > 0) {
+        batchChanged_ = true;
+        return;
+    }
+    const bool quiet = quietEnd_;
+    quietEnd_ = batchChanged_ = false;
+    if (quiet)
+        InvalidateView();
+    else
+        Changed();
+}
+
+void TSimpleViewFrame::EndUpdateIfChanged() {
+    quietEnd_ = updateCount_ == 1 && !batchChanged_;
+    EndUpdate();
 }
 
 void TSimpleViewFrame::AutoScroll() {
@@ -553,14 +581,20 @@ void TSimpleViewFrame::Status(const std::string& text) {
 
 // ---- painting, timer, mouse steps ----
 
-void TSimpleViewFrame::PaintView(QImage& buffer) {
+void TSimpleViewFrame::PaintView(QImage& buffer, TFrameTimes& times) {
     if (updateCount_ > 0) {
         QPainter painter(&buffer);
         PaintOverlay(painter);
         return;
     }
     try {
-        if (needsBuild_) Build();
+        if (needsBuild_) {
+            const auto start = std::chrono::steady_clock::now();
+            Build();
+            times.Build = MillisecondsSince(start);
+            times.Built = true;
+        }
+        const auto drawStart = std::chrono::steady_clock::now();
         const TResamplerChoice choice = ChooseResampler(pictureResampler_, resamplerName_, qualityPasses_);
         if (!choice.Status.empty()) {
             Status(choice.Status);
@@ -571,6 +605,8 @@ void TSimpleViewFrame::PaintView(QImage& buffer) {
         DrawPicture(buffer, picture_, scale_, imgView_->ScrollPosition(), pictureResampler_);
         QPainter painter(&buffer);
         PaintOverlay(painter);
+        painter.end();
+        times.Draw = MillisecondsSince(drawStart);
     } catch (const std::exception& error) {
         try {
             Status(std::string("Exception: ") + error.what());

@@ -6,6 +6,7 @@
 // auto-scroll, the lazy build cycle and the export to BMP and JPEG files. It knows nothing of
 // DICOM: descendants override Build to produce the picture.
 
+#include "views/FrameLogs.h"
 #include "views/ImageViewRules.h"
 #include "volume/Bitmap32.h"
 
@@ -46,7 +47,7 @@ public:
     // The view's drawing buffer as the last paint left it (the viewport's size, ARGB32).
     const QImage& Buffer() const { return buffer_; }
     // Paints the picture and the overlay into the drawing buffer now, as a paint event does.
-    void PaintBuffer();
+    TFrameTimes PaintBuffer();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -90,6 +91,8 @@ public:
     std::function<void(TSimpleViewFrame&)> OnChanged;
     std::function<void(TSimpleViewFrame&)> OnBuilt;
     std::function<void(TSimpleViewFrame&)> OnInvalidated;
+    // A paint event ended; set it only when frames are timed (the clock reads cost little).
+    std::function<void(TSimpleViewFrame&, const TFrameTimes&)> OnPainted;
     // The mouse moved over the view outside the selection frame (shift flags, view point).
     std::function<void(TSimpleViewFrame&, unsigned shift, int x, int y)> OnMouseMove;
     // Milliseconds of a monotonic clock (the hold); tests put their own clock here.
@@ -212,6 +215,10 @@ public:
     virtual void BeginUpdate();
     // Closes a batch; the outermost one calls Changed.
     virtual void EndUpdate();
+    // Closes a batch as EndUpdate does, except that the outermost one builds the picture again
+    // only when something inside the batch changed it (Changed, or a nested batch closed);
+    // otherwise the view just repaints.
+    void EndUpdateIfChanged();
     // One scroll step toward the navigation point; the owner calls it when idle.
     virtual void AutoScroll();
     // true: the next two builds are painted with the Lanczos kernel.
@@ -242,8 +249,9 @@ protected:
 private:
     friend class TSimpleImgView32;
 
-    // The paint of the image view: build when needed, choose the resampler, draw.
-    void PaintView(QImage& buffer);
+    // The paint of the image view: build when needed, choose the resampler, draw; the times
+    // of its build and of the whole go into times.
+    void PaintView(QImage& buffer, TFrameTimes& times);
     TZoomMetrics Metrics() const;
     // The picture's size in view pixels.
     QSize ContentSize() const;
@@ -288,6 +296,9 @@ private:
     QPoint pendingScroll_;
     bool needsBuild_ = false;
     int updateCount_ = 0;
+    // Something inside the open batch changed the picture; the closing one may skip the build.
+    bool batchChanged_ = false;
+    bool quietEnd_ = false;
 };
 
 } // namespace tarvicon

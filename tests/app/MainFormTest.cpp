@@ -128,6 +128,30 @@ TEST_F(MainFormTest, OpensTheStudyInFourLinkedViews) {
     EXPECT_NE(test::ReadFile(dir_.Path() / "trace.txt").find("Change detail/"), std::string::npos);
 }
 
+// What a slice loop and a window drag cost: another slice rebuilds only the views whose picture
+// it changes, and a new window recolours the navigation views, which share the detail view's.
+TEST_F(MainFormTest, ViewsBuildAgainOnlyWhenTheirPictureChanges) {
+    Start({study_.string()});
+    ASSERT_EQ(form_->Tree().ObjectCount(), 2);
+    const auto paintAll = [&] {
+        for (TDicomViewFrame* view : form_->Views()) view->repaint();
+        for (const TDicomViewFrame* view : form_->Views())
+            ASSERT_FALSE(view->NeedsBuild()) << view->ViewName();
+    };
+    paintAll();
+    TConfigNode& slice = *form_->Root().FindNode("detail/slice");
+    slice.SetAsInteger(slice.GetAsInteger() + 1);
+    EXPECT_TRUE(form_->Views()[0]->NeedsBuild());
+    EXPECT_FALSE(form_->Views()[1]->NeedsBuild()); // coronal: the same row
+    EXPECT_FALSE(form_->Views()[2]->NeedsBuild()); // sagittal: the same column
+    EXPECT_TRUE(form_->Views()[3]->NeedsBuild());  // transaxial: the detail view's path
+    paintAll();
+    SetLow(Low() - 100);
+    form_->DetailView().repaint();
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_TRUE(form_->Views()[i]->NeedsBuild()) << form_->Views()[i]->ViewName();
+}
+
 TEST_F(MainFormTest, EachSeriesKeepsItsOwnParameters) {
     Start({study_.string()});
     form_->Root().FindNode("detail/twin")->SetAsInteger(0);

@@ -407,16 +407,27 @@ def test_study_session(program, workdir):
         wait_for("the sphere back in the detail view", on_screen(app, lambda i: has_sphere(i, layout.detail)))
 
         # The left strip: the window's centre, 10 per notch; the body darkens by an eighth of
-        # the brain window and comes back.
-        grey = body_grey(crop(img, layout.detail))
+        # the brain window and comes back, in the detail view and in the navigation views that
+        # share its colours.
+        views = (layout.detail, layout.coronal, layout.sagittal, layout.transaxial)
+        greys = [body_grey(crop(img, rect)) for rect in views]
+
+        def all_near(offset, tolerance):
+            def test(img):
+                now = [body_grey(crop(img, rect)) for rect in views]
+                check(all(abs(n - (g + offset)) <= tolerance for n, g in zip(now, greys)),
+                      "body greys %s, expected %s %+d" % (now, greys, offset))
+                return True
+            return test
+
         mark = app.mark()
         app.wheel(w // 20, h // 2, 1)
         app.wait_change("detail/colormapping/level/center", 50, mark)
-        wait_for("the body darker by the centre's step", on_screen(app, body_near(layout, grey - 255 // 8)))
+        wait_on_screen(app, "the body darker by the centre's step in all four views", all_near(-(255 // 8), 8))
         mark = app.mark()
         app.wheel(w // 20, h // 2, -1)
         app.wait_change("detail/colormapping/level/center", 40, mark)
-        wait_for("the body's grey back", on_screen(app, body_near(layout, grey, 3)))
+        wait_on_screen(app, "the body's grey back in all four views", all_near(0, 3))
 
         # Ctrl: the zoom, one step of 1.12 per notch.
         _, _, diameter = sphere(crop(img, layout.detail))
