@@ -121,6 +121,22 @@ void TSimpleImgView32::Scroll(int dx, int dy) {
     SetScrollPosition(ScrollPosition() + QPoint(dx, dy));
 }
 
+void TSimpleImgView32::SetCentered(bool centered) {
+    centered_ = centered;
+    viewport()->update();
+}
+
+QPoint TSimpleImgView32::PictureOffset() const {
+    if (!centered_) return ScrollPosition();
+    const QSize view = viewport()->size();
+    const auto along = [](int scroll, int content, int room) {
+        return content < room ? -((room - content) / 2) : scroll;
+    };
+    const QPoint scroll = ScrollPosition();
+    return {along(scroll.x(), content_.width(), view.width()),
+            along(scroll.y(), content_.height(), view.height())};
+}
+
 QPoint TSimpleImgView32::ScrollMaximum() const {
     return {horizontalScrollBar()->maximum(), verticalScrollBar()->maximum()};
 }
@@ -341,13 +357,13 @@ void TSimpleViewFrame::SetPixelsPerMm(double x, double y) {
 }
 
 TPointD TSimpleViewFrame::PictureToView(TPointD point) const {
-    const QPoint scroll = imgView_->ScrollPosition();
+    const QPoint scroll = imgView_->PictureOffset();
     return {point.X * scale_.X - scroll.x(), point.Y * scale_.Y - scroll.y()};
 }
 
 QPoint TSimpleViewFrame::ViewToPicture(QPoint point) const {
     if (!(scale_.X > 0) || !(scale_.Y > 0)) return {};
-    const QPoint scroll = imgView_->ScrollPosition();
+    const QPoint scroll = imgView_->PictureOffset();
     const double x = std::floor((point.x() + scroll.x()) / scale_.X);
     const double y = std::floor((point.y() + scroll.y()) / scale_.Y);
     return {int(std::clamp(x, -1e9, 1e9)), int(std::clamp(y, -1e9, 1e9))};
@@ -602,7 +618,7 @@ void TSimpleViewFrame::PaintView(QImage& buffer, TFrameTimes& times) {
         }
         imgView_->SetContentSize(ContentSize());
         buffer.fill(Qt::black);
-        DrawPicture(buffer, picture_, scale_, imgView_->ScrollPosition(), pictureResampler_);
+        DrawPicture(buffer, picture_, scale_, imgView_->PictureOffset(), pictureResampler_);
         QPainter painter(&buffer);
         PaintOverlay(painter);
         painter.end();

@@ -42,6 +42,13 @@ public:
     void Scroll(int dx, int dy);
     // The highest scroll position on each axis.
     QPoint ScrollMaximum() const;
+    // How far the picture's top left lies left of and above the view: the scroll position, or,
+    // when centred, on an axis where the picture is smaller than the view, minus the margin that
+    // centres it.
+    QPoint PictureOffset() const;
+    // A picture smaller than the view sits in its middle (the default) or at its top left.
+    bool Centered() const { return centered_; }
+    void SetCentered(bool centered);
     // Sets the scroll range for content of that size in view pixels.
     void SetContentSize(QSize size);
     // The view's drawing buffer as the last paint left it (the viewport's size, ARGB32).
@@ -65,6 +72,7 @@ private:
     TSimpleViewFrame& frame_;
     QImage buffer_;
     QSize content_;
+    bool centered_ = true;
 };
 
 // The export selection: where it lies in view pixels, its size and the edges a drag moves.

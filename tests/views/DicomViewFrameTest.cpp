@@ -66,6 +66,8 @@ struct TShown {
             Set("colormapping/level/high", "100");
         }
         View.SetHideCross(true);
+        // The checks read the picture's pixels from the view's top left.
+        View.ImgView().SetCentered(false);
         View.show();
         View.SetFitMode(0);
     }

@@ -55,6 +55,8 @@ struct TShownView {
     TShownView(int pictureWidth, int pictureHeight, int width, int height)
         : View(pictureWidth, pictureHeight) {
         View.resize(width, height);
+        // The checks read the picture's pixels from the view's top left (centring has its own).
+        View.ImgView().SetCentered(false);
         View.show();
         View.Fill(View.Picture());
         View.SetImageMetrics(250, 250);
@@ -91,6 +93,26 @@ TEST(SimpleViewFrame, ShowsThePicturePixelForPixel) {
                               << expected;
         }
     EXPECT_EQ(wrong, 0);
+}
+
+// A picture smaller than the view sits in its middle, and the mouse finds its pixels there; on
+// an axis where the zoomed picture is larger than the view, the scroll position places it.
+TEST(SimpleViewFrame, ASmallPictureSitsInTheMiddle) {
+    TShownView shown(64, 48, 200, 150);
+    shown.View.SetHideCross(true);
+    shown.View.ImgView().SetCentered(true);
+    const QImage shot = shown.Grab();
+    EXPECT_EQ(shot.pixel(68, 51), shown.Shown(0, 0));
+    EXPECT_EQ(shot.pixel(68 + 63, 51 + 47), shown.Shown(63, 47));
+    EXPECT_EQ(shot.pixel(67, 51), 0xFF000000u);
+    EXPECT_EQ(shot.pixel(68, 50), 0xFF000000u);
+    EXPECT_EQ(shown.View.ViewToPicture({68 + 10, 51 + 20}), QPoint(10, 20));
+    EXPECT_EQ(shown.View.PictureToView({10, 20}).X, 78);
+
+    shown.View.SetZoom(4); // 256 × 192 on a 200 × 150 view
+    shown.View.ImgView().SetScrollPosition({5, 7});
+    EXPECT_EQ(shown.View.ImgView().PictureOffset(), QPoint(5, 7));
+    EXPECT_EQ(shown.View.ViewToPicture({3, 1}), QPoint(2, 2));
 }
 
 TEST(SimpleViewFrame, DrawsTheCrossWhereThePositionIs) {
