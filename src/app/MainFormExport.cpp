@@ -176,6 +176,9 @@ bool TForm1::ExportAnimation(const std::string& file, const std::string& legend)
 
 void TForm1::OpenExportFolder() {
     const std::string folder = ExportFolder();
+    // Before the first export the folder is not there yet: opening it shows where they go.
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
     const bool opened = start_.Dialogs.OpenFolder
                             ? start_.Dialogs.OpenFolder(folder)
                             : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));

@@ -280,6 +280,7 @@ void TForm1::SetUpViews() {
 void TForm1::WireViews() {
     TDicomViewFrame& detail = *views_[0];
     detail.OnInvalidated = [this](TSimpleViewFrame&) { UpdateViewLabel(); };
+    detail.SetEmptyText("No study open\n\nCtrl+O opens a folder of DICOM files\nEsc shows the menu");
     detail.OnBuilt = [this](TSimpleViewFrame& view) {
         Log("Built " + std::to_string(view.Picture().Width()) + "x" +
             std::to_string(view.Picture().Height()));
@@ -382,7 +383,13 @@ void TForm1::IdleWork() {
 void TForm1::DeferredStart() {
     ReadSettings();
     bool opened = false;
-    Guarded([&] { opened = ProcessCommandLine(tree_, start_.CommandLine); });
+    bool handed = false;
+    Guarded([&] {
+        opened = ProcessCommandLine(tree_, start_.CommandLine);
+        handed = opened;
+    });
+    // Paths that give the tree nothing to load would leave an empty window without a word.
+    if (handed && !LoadPending() && tree_.Roots().empty()) ShowError(NothingToLoad(start_.CommandLine.Paths));
     if (!opened) OpenDirectory();
     LoadConfiguration();
 }
@@ -464,9 +471,16 @@ void TForm1::OpenDirectory() {
         settings_.LastDirectory = folder;
         WriteSettings();
         ClearAll();
-        tree_.AddFolder(folder + "/");
+        AddFolderOrSay(folder + "/", folder);
     });
     EndBusy();
+}
+
+void TForm1::AddFolderOrSay(const std::string& folder, const std::string& shown) {
+    const int queued = tree_.Cache().Count();
+    tree_.AddFolder(folder);
+    // A folder without files starts no load: the window would stay as it is without a word.
+    if (tree_.Cache().Count() == queued && !tree_.Loading()) ShowError(NothingToLoad({shown}));
 }
 
 void TForm1::AddDirectory() {
@@ -474,7 +488,7 @@ void TForm1::AddDirectory() {
     if (folder.empty()) return;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     settings_.LastDirectory = folder;
-    tree_.AddFolder(folder);
+    AddFolderOrSay(folder, folder);
 }
 
 void TForm1::AddFiles() {

@@ -110,6 +110,8 @@ public:
     // The operations of the window the commands and the parameter tree reach.
     void OpenDirectory();
     void AddDirectory();
+    // Hands a folder to the study tree; one without files is reported under the name shown.
+    void AddFolderOrSay(const std::string& folder, const std::string& shown);
     void AddFiles();
     void ConfirmQuit();
     void Minimize();

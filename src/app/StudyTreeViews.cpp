@@ -1,5 +1,7 @@
 #include "app/StudyTreeViews.h"
 
+#include "util/TraceFiles.h"
+
 #include <QCollator>
 #include <QColor>
 #include <QLocale>
@@ -237,7 +239,8 @@ void TDicomTreeView::Show(TMirror& mirror, const TTreeNode& node, bool fresh) {
     QTreeWidgetItem& item = *mirror.Item;
     if (fresh || mirror.Caption != node.Caption()) {
         mirror.Caption = node.Caption();
-        item.setText(0, QString::fromStdString(mirror.Caption));
+        // A read error's message may run over lines; a row shows one.
+        item.setText(0, QString::fromStdString(OneLine(mirror.Caption)));
     }
     if (fresh || mirror.Picture != node.Picture() || mirror.Overlay != node.OverlayMarked()) {
         mirror.Picture = node.Picture();

@@ -39,6 +39,18 @@ void AddPaths(TDicomTree& tree, const TCommandLine& commandLine) {
     }
 }
 
+std::string NothingToLoad(const std::vector<std::string>& paths) {
+    std::string all;
+    for (const std::string& path : paths) {
+        if (path.find("://") == std::string::npos) {
+            std::error_code error;
+            if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
+        }
+        all += (all.empty() ? "" : ", ") + path;
+    }
+    return "No DICOM files found in " + all;
+}
+
 bool ProcessCommandLine(TDicomTree& tree, const TCommandLine& commandLine) {
     if (commandLine.Paths.empty()) return false;
     tree.Clear();

@@ -323,6 +323,8 @@ std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
                                           o.Description() + " (" + o.GetValue("Modality") + ")");
             TTreeNode& image = FindOrAdd(series, kImageKey, LevelKey(o, kImageKey), ImageCaption(o));
             DestroyObject(image.object_); // a later file with the same number replaces it
+            // with its own caption: the error of a file it replaces goes with that file.
+            image.caption_ = ImageCaption(o);
             image.object_ = std::move(object);
             filedThisRun_.insert(image.object_.get());
             imageNode = &image;

@@ -33,19 +33,12 @@ bool TakeStudyArgument(const std::string& argument, TStudySources& sources) {
 }
 
 std::string MissingSource(const TStudySources& sources) {
-    for (const std::string& path : AllPaths(sources)) {
-        if (path.find("://") != std::string::npos) continue;
-        std::error_code error;
-        if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
-    }
-    return {};
+    const std::string message = NothingToLoad(AllPaths(sources));
+    return message.rfind("No such file or folder: ", 0) == 0 ? message : std::string();
 }
 
 std::string NothingFound(const TDicomTree& tree, const TStudySources& sources) {
-    if (!tree.Roots().empty()) return {};
-    std::string paths;
-    for (const std::string& path : AllPaths(sources)) paths += (paths.empty() ? "" : ", ") + path;
-    return "No DICOM files found in " + paths;
+    return tree.Roots().empty() ? NothingToLoad(AllPaths(sources)) : std::string();
 }
 
 std::string StudyContents(const TDicomTree& tree) {

@@ -440,6 +440,11 @@ void TSimpleViewFrame::SetPosition(QPoint position) {
     imgView_->viewport()->update();
 }
 
+void TSimpleViewFrame::SetEmptyText(const std::string& text) {
+    emptyText_ = text;
+    imgView_->viewport()->update();
+}
+
 void TSimpleViewFrame::PaintOverlay(QPainter& painter) {
     const QRect area(QPoint(0, 0), QSize(painter.device()->width(), painter.device()->height()));
     if (updateCount_ > 0) {
@@ -468,6 +473,13 @@ void TSimpleViewFrame::PaintOverlay(QPainter& painter) {
         TextAt(
             painter, {r.Left + 2, r.Top + 2},
             FrameSizeText(int(std::lround(selectionFrame_.Width)), int(std::lround(selectionFrame_.Height))));
+        painter.restore();
+    }
+    if ((picture_.Width() <= 0 || picture_.Height() <= 0) && !emptyText_.empty()) {
+        painter.save();
+        painter.setPen(QColor(150, 150, 150));
+        painter.setFont(QFont("Verdana", 11));
+        painter.drawText(area, Qt::AlignCenter, QString::fromStdString(emptyText_));
         painter.restore();
     }
     if (hideCross_ || qualityPasses_ > 0 || picture_.Width() <= 0 || picture_.Height() <= 0) return;

@@ -152,6 +152,9 @@ public:
     // Lines drawn at the top left.
     const std::string& Legend() const { return legend_; }
     void SetLegend(const std::string& legend);
+    // Lines drawn in the middle while the view has no picture (what to do to get one).
+    const std::string& EmptyText() const { return emptyText_; }
+    void SetEmptyText(const std::string& text);
 
     // 0 none, 1 pan, 2 selection frame, 3 hold.
     int DragMode() const { return dragMode_; }
@@ -306,6 +309,7 @@ private:
     int updateCount_ = 0;
     // Something inside the open batch changed the picture; the closing one may skip the build.
     bool batchChanged_ = false;
+    std::string emptyText_;
     bool quietEnd_ = false;
 };
 

@@ -233,15 +233,20 @@ TEST_F(MainFormTest, BadInputsLeaveTheEarlierSeries) {
     image.Thickness = "1";
     fs::create_directories(more);
     test::WriteSeries(more, "more", 5, image);
+    const fs::path empty = dir_.Path() / "empty";
+    fs::create_directories(empty);
     struct TCase {
         const char* Name;
         std::string Folder;
-        int Objects; // after the second run; the broken files add error nodes
+        int Objects;       // after the second run; the broken files add error nodes
+        std::string Error; // what the user is told, if anything
     };
+    const std::string nowhere = (dir_.Path() / "nowhere").string();
     const std::vector<TCase> cases = {
-        {"missing folder", (dir_.Path() / "nowhere").string(), 2},
-        {"broken files", broken.string(), -1},
-        {"second run", more.string(), 3},
+        {"missing folder", nowhere, 2, "No such file or folder: " + nowhere},
+        {"empty folder", empty.string(), 2, "No DICOM files found in " + empty.string()},
+        {"broken files", broken.string(), -1, ""},
+        {"second run", more.string(), 3, ""},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -260,9 +265,15 @@ TEST_F(MainFormTest, BadInputsLeaveTheEarlierSeries) {
         EXPECT_NE(form_->DetailView().DicomObject(), nullptr);
         EXPECT_TRUE(form_->Tree().SelectedObject() == nullptr ||
                     form_->DetailView().DicomObject() == form_->Tree().SelectedObject());
+        EXPECT_EQ(errors_, c.Error.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.Error});
         form_.reset();
         errors_.clear();
     }
+    // On the command line too: an empty window would not say why it stays empty.
+    captions_.clear();
+    Start({empty.string()});
+    EXPECT_EQ(errors_, std::vector<std::string>{"No DICOM files found in " + empty.string()});
+    EXPECT_TRUE(captions_.empty()); // the folder was opened: no folder dialog
 }
 
 TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {

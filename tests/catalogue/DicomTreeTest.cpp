@@ -132,6 +132,11 @@ TEST_F(StudyTree, BadFilesBecomeErrorNodesAndFiveStopTheRun) {
     const std::string outline = Outline(tree);
     EXPECT_NE(outline.find("dummy Error: Invalid DICOM file format 1"), std::string::npos) << outline;
     EXPECT_NE(outline.find("Head (CT) {1x1}"), std::string::npos) << outline;
+    // The bad files share one node, each replacing the one before: it names the last error only.
+    std::size_t errors = 0;
+    for (std::size_t at = outline.find("Error: "); at != std::string::npos; at = outline.find("Error: ", at + 1))
+        ++errors;
+    EXPECT_EQ(errors, 1u) << outline;
 
     test::WriteFile(folder.Path() / "more2.bin", "\x03");
     TDicomTree second;
