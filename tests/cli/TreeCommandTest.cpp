@@ -99,6 +99,10 @@ TEST(CommandLineHelp, EveryCommandShowsItsWholeUsageWithAnExample) {
     const auto bare = Cli({});
     EXPECT_EQ(bare.Status, 2);
     EXPECT_EQ(bare.Err, program.Out);
+    // A mistyped command is named before the usage.
+    const auto typo = Cli({"rendr", "sample"});
+    EXPECT_EQ(typo.Status, 2);
+    EXPECT_EQ(typo.Err, "tarvicon-cli: no command \"rendr\"\n\n" + program.Out);
 }
 
 } // namespace
