@@ -309,7 +309,11 @@ void TForm1::AutoSetup(bool withInits) {
 }
 
 void TForm1::ApplyInitialSelection() {
-    session_.ApplyInitialSelection(tree_);
+    // The overlay series is shown once before it is laid over: its picture fills its colours.
+    session_.ApplyInitialSelection(tree_, [this] {
+        views_[0]->Changed();
+        views_[0]->Build();
+    });
 }
 
 void TForm1::BuildPresetShortcuts() {

@@ -84,7 +84,7 @@ TAutoSetupResult TParameterSession::AutoSetup(TDicomObject* series, bool withIni
     return TAutoSetupResult::Preset;
 }
 
-void TParameterSession::ApplyInitialSelection(TDicomTree& tree) {
+void TParameterSession::ApplyInitialSelection(TDicomTree& tree, const std::function<void()>& rebuildDetail) {
     const pugi::xml_node root = document_.Root();
     const auto firstMatching = [&tree](const std::string& match) -> TDicomObject* {
         for (int i = 0; i < tree.ObjectCount(); ++i)
@@ -96,6 +96,7 @@ void TParameterSession::ApplyInitialSelection(TDicomTree& tree) {
         if (match.empty()) continue;
         if (TDicomObject* object = firstMatching(match)) {
             tree.SelectObject(object);
+            if (rebuildDetail) rebuildDetail();
             tree.SelectOverlay(object);
             break;
         }

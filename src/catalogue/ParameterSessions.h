@@ -10,6 +10,7 @@
 #include "config/LevelLinks.h"
 #include "config/Schema.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,7 +64,9 @@ public:
     // is held.
     TAutoSetupResult AutoSetup(TDicomObject* series, bool withInits);
     // The "initialize/select-overlay" and "initialize/select" rules on the tree's objects.
-    void ApplyInitialSelection(TDicomTree& tree);
+    // rebuildDetail builds the detail view's picture of the series just selected, so that an
+    // overlay series gets its colours before it is laid over another.
+    void ApplyInitialSelection(TDicomTree& tree, const std::function<void()>& rebuildDetail = {});
     // The configuration's trade-off element for an object, or an empty node.
     pugi::xml_node FindTradeOff(const TDicomObject& object) const;
 

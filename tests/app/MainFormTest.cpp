@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QSettings>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -150,6 +151,25 @@ TEST_F(MainFormTest, ViewsBuildAgainOnlyWhenTheirPictureChanges) {
     form_->DetailView().repaint();
     for (std::size_t i = 1; i < 4; ++i)
         EXPECT_TRUE(form_->Views()[i]->NeedsBuild()) << form_->Views()[i]->ViewName();
+}
+
+// The document lays the PET over the CT at the start: the PET is shown once before, so that its
+// picture fills its colours; an overlay never shown would be laid over in black.
+TEST_F(MainFormTest, TheStartOverlayHasItsColours) {
+    test::TImage pet;
+    pet.Thickness = "1";
+    pet.Size = 16;
+    pet.Series = "1.2.3.9";
+    pet.Description = "Uptake";
+    pet.Modality = "PT";
+    test::WriteSeries(study_, "pet", 6, pet);
+    Start({study_.string()});
+    const TDicomObject* overlay = form_->Tree().OverlayObject();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->Description(), "Uptake");
+    EXPECT_NE(form_->Tree().SelectedObject(), overlay);
+    const TColorTable& colours = overlay->ColorTable();
+    EXPECT_TRUE(std::any_of(colours.begin(), colours.end(), [](TColor c) { return (c & 0xFFFFFFu) != 0; }));
 }
 
 TEST_F(MainFormTest, EachSeriesKeepsItsOwnParameters) {
