@@ -330,8 +330,10 @@ void TForm1::ResampleAligned() {
     const std::string path = detail.ViewPath() + " ";
     const bool twin = Node("detail/twin").GetAsInteger() != 0;
     if (tree_.SelectedObject()) {
+        // The cube turns against the oblique slice's tilt about that plane: turned by the angle
+        // itself, the view at angle 0 would show the opposite tilt.
         if (const int angle = detail.Angle(); angle != 0)
-            tree_.RotateSelected(std::string{path[0], path[2], path[1]}, angle, twin);
+            tree_.RotateSelected(std::string{path[0], path[2], path[1]}, -angle, twin);
         if (const double align = -Node("detail/align").GetAsFloat(); align != 0)
             tree_.RotateSelected(path, align, twin);
     }
