@@ -79,12 +79,17 @@ class SampleCT(G):
 
 def picture_box(detail):
     """Left, top, right, bottom of the picture in the detail view: the rows and columns mostly
-    lit (the zero colour is a dark blue, the view's background black)."""
+    lit (the zero colour is a dark blue, the view's background black), less the cross's thin
+    lines across the view."""
     lit = detail.max(axis=2) > 8
+    lit[2:-2] &= lit[:-4] & lit[4:]
+    lit[:, 2:-2] &= lit[:, :-4] & lit[:, 4:]
     rows = np.flatnonzero(lit.sum(axis=1) > 0.5 * lit.sum(axis=1).max())
     cols = np.flatnonzero(lit.sum(axis=0) > 0.5 * lit.sum(axis=0).max())
     check(len(rows) > 8 and len(cols) > 8, "no picture in the detail view")
-    return cols[0], rows[0], cols[-1] + 1, rows[-1] + 1
+    # The two pixels at each edge that the test of the neighbours took off.
+    height, width = lit.shape
+    return max(cols[0] - 2, 0), max(rows[0] - 2, 0), min(cols[-1] + 3, width), min(rows[-1] + 3, height)
 
 
 def middle(detail, half=30):
@@ -774,8 +779,9 @@ class SampleSession:
 # ---- real files ----
 
 def real_sets(workdir):
-    """The folders of real files: (name, folder, objects loaded, first caption and picture,
-    the keys to the series the steps work on with its caption and picture, a volume or not)."""
+    """The folders of real files: (name, folder, objects loaded, first caption and picture, the
+    keys to the series the steps work on, each with the caption and picture it shows and whether
+    that is in colour, and whether a slab shows more than one slice)."""
     dicomdir = os.path.join(workdir, "dicomdir")
     shutil.copytree(os.path.join(PYDICOM_FILES, "dicomdirtests"), dicomdir)
     jpeg = os.path.join(workdir, "jpeg")
@@ -785,9 +791,10 @@ def real_sets(workdir):
     return [
         # The DICOMDIR folders: the series shown first has no pixels; End goes to a CT volume
         # whose 4 slices lie 68 mm apart, farther than a slab reaches.
-        ("dicomdir", dicomdir, 15, ("", "0x0"), [("End", "Routine Brain", "16x16")], False),
+        ("dicomdir", dicomdir, 15, ("", "0x0"), [("End", "Routine Brain", "16x16", False)], False),
         # JPEG-LS (1.2.840.10008.1.2.4.80) MR and JPEG lossless (.70) RGB, single frames.
-        ("jpeg", jpeg, 2, ("", "64x64"), [("End", "", "100x100"), ("Home", "", "64x64")], False),
+        ("jpeg", jpeg, 2, ("", "64x64"), [("End", "", "100x100", True), ("Home", "", "64x64", False)],
+         False),
     ]
 
 
@@ -796,11 +803,12 @@ def core_session(program, workdir, name, folder, objects, first, picks, volume, 
     app = Visit(program, folder, workdir, name)
     try:
         app.start(objects, *first)
-        for key, caption, picture in picks:
+        for key, caption, picture, colour in picks:
             mark = app.mark()
             app.key(key)
             app.wait_shown(caption, picture, mark)
-        app.depth = 16
+            if colour:
+                app.wait_view("the RGB picture in colour", lambda d: coloured(d) > 0.1)
         # Fit both sides: a small picture fills the view.
         for _ in range(4):
             if number(app.value("detail/fit")) == 1:
