@@ -209,8 +209,11 @@ bool TDicomObject::ConfirmMemory(const std::string& message) const {
 }
 
 void TDicomObject::ReplaceCube(TPixelCube cube) {
+    // The new cube may sample the body otherwise (an upscale, a revert after one): the position
+    // stays at the same place in the body, not at the same voxel numbers.
+    const TCubePoint world = GetWorldPosition();
     cube_ = std::move(cube);
-    SetPosition(position_);
+    SetWorldPosition(world);
 }
 
 bool TDicomObject::Upscale(const char* message, TPixelCube (*operation)(const TPixelCube&)) {

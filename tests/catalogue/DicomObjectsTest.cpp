@@ -491,6 +491,18 @@ TEST_F(DicomObjects, OperationsRevertToTheFirstCubeAndTheSavedCubeGoesWithTheObj
     EXPECT_EQ(object->Cube().Metrics(), metrics);
     EXPECT_EQ(object->Cube().Origin(), origin);
     EXPECT_EQ(object->Position(), (TCubePoint{7, 7, 4})); // kept inside the smaller cube
+    // The place in the body stays: the middle slice of the upscaled cube is the middle one again.
+    {
+        TAskingHost host(true);
+        const TScopedHost scoped(host);
+        const TProgressRun run("Upscaling Z");
+        EXPECT_TRUE(object->UpscaleZ());
+    }
+    object->SetPosition({3, 5, 4});
+    const TCubePoint world = object->GetWorldPosition();
+    object->Revert();
+    EXPECT_EQ(object->Position(), (TCubePoint{3, 5, 2}));
+    EXPECT_EQ(object->GetWorldPosition(), world);
 
     // Another object never shares the file; destroying an object deletes its own.
     auto other = Single(image);
