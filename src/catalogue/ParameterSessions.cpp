@@ -86,10 +86,17 @@ TAutoSetupResult TParameterSession::AutoSetup(TDicomObject* series, bool withIni
 
 void TParameterSession::ApplyInitialSelection(TDicomTree& tree, const std::function<void()>& rebuildDetail) {
     const pugi::xml_node root = document_.Root();
+    // A series without pixels (a listing's empty series) would open the window on a blank view:
+    // the first matching series with a picture comes first.
     const auto firstMatching = [&tree](const std::string& match) -> TDicomObject* {
-        for (int i = 0; i < tree.ObjectCount(); ++i)
-            if (TDicomObject* object = tree.ObjectAt(i); object->Matches(match)) return object;
-        return nullptr;
+        TDicomObject* empty = nullptr;
+        for (int i = 0; i < tree.ObjectCount(); ++i) {
+            TDicomObject* object = tree.ObjectAt(i);
+            if (!object->Matches(match)) continue;
+            if (object->Cube().ByteSize() > 0) return object;
+            if (!empty) empty = object;
+        }
+        return empty;
     };
     for (const pugi::xpath_node& rule : SelectList(root, "initialize/select-overlay")) {
         const std::string match = RequiredMatch(rule.node());

@@ -107,6 +107,28 @@ TEST_F(Session, InitialSelectionChoosesOverlayThenSeries) {
     EXPECT_EQ(tree.SelectedObject(), mrObject); // the empty rule is skipped
 }
 
+// A listing may hold a matching series without pixels before one with them: the window opens on
+// the one with a picture, and on the empty one only when no other matches.
+TEST_F(Session, InitialSelectionPrefersASeriesWithAPicture) {
+    Load(R"(<initialize><initialize><select match="Head"/></initialize></initialize>)");
+    TDicomTree local;
+    const auto add = [&](const std::string& caption, std::uint32_t depth) -> TDicomObject& {
+        auto object = std::make_unique<TDicomSingleImage>();
+        object->SetDescription("Head");
+        object->Cube().SetWidth(depth ? 4 : 0);
+        object->Cube().SetHeight(depth ? 4 : 0);
+        object->Cube().SetDepth(depth);
+        object->Cube().SetPixelSize(2);
+        return local.AddObject(std::move(object), caption);
+    };
+    TDicomObject& empty = add("empty", 0);
+    session.ApplyInitialSelection(local);
+    EXPECT_EQ(local.SelectedObject(), &empty);
+    TDicomObject& pictured = add("pictured", 3);
+    session.ApplyInitialSelection(local);
+    EXPECT_EQ(local.SelectedObject(), &pictured);
+}
+
 TEST_F(Session, SnapshotCarriesParametersAndPosition) {
     session.Existing("detail/gamma").SetText("1.5");
     session.Existing("detail/thickness").SetText("9");
