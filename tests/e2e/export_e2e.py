@@ -2,7 +2,7 @@
 file the viewer writes is read back:
 
 - Shift+S asks the desktop to open the export folder (a stand-in xdg-open notes what it is asked
-  to open), which is not made by that;
+  to open), made empty first when it is not there yet;
 - Shift+Ctrl+S, the save dialog accepted with Enter, the legend box edited: the proposed
   "1234-01.jpg", a JPEG of the picture with the edited legend, white on a black box at the top
   left;
@@ -269,7 +269,8 @@ def test_export(program, workdir, study, table, report):
         folder = app.folder
         base = phantom.ACCESSION
 
-        # Shift+S: the desktop's open of the export folder, which it does not make.
+        # Shift+S: the desktop's open of the export folder, made first (empty) so that there is
+        # something to open before the first export.
         mark = app.mark()
         app.key("shift+s")
         url = "file://" + folder
@@ -277,8 +278,8 @@ def test_export(program, workdir, study, table, report):
                  10)
         app.sync()
         app.check_clean(mark)
-        check(app.files() is None, "Shift+S made the export folder")
-        report.append("Shift+S: xdg-open %s; the folder not made" % url)
+        check(app.files() == [], "Shift+S left the export folder as %s" % app.files())
+        report.append("Shift+S: xdg-open %s; the folder made, empty" % url)
 
         # Shift+Ctrl+S, the proposed name taken, the legend replaced.
         mark = app.mark()
