@@ -63,6 +63,9 @@ void TForm1::LoadingFinished(TDicomTree&) {
 void TForm1::CubeChanged(TDicomTree&) {
     for (TDicomViewFrame* view : views_) view->ClearCaches();
     views_[0]->Changed();
+    // A cube of another depth holds the same place at another slice: "detail/slice" (and with
+    // it the slider) follows the picture.
+    views_[0]->UpdateGeometry();
 }
 
 void TForm1::SelectionChanging(TDicomTree& tree) {
@@ -164,6 +167,9 @@ void TForm1::SelectionChanged(TDicomTree& tree) {
         detail.ZoomByExponent(twinZoom_);
         detail.SetFitMode(twinFitMode_);
     }
+    // A series shown again after a cube operation keeps its place, which may lie at another
+    // slice number than its saved one: "detail/slice" (and the slider) holds the one shown.
+    if (views_[0]->DicomObject()) views_[0]->UpdateGeometry();
     Log("Showing " + std::string(current ? current->Description() : std::string("nothing")));
 }
 

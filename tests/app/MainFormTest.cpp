@@ -172,6 +172,30 @@ TEST_F(MainFormTest, TheStartOverlayHasItsColours) {
     EXPECT_TRUE(std::any_of(colours.begin(), colours.end(), [](TColor c) { return (c & 0xFFFFFFu) != 0; }));
 }
 
+// An upscale along the slices puts the same place at twice the slice number, a revert back at
+// the first: "detail/slice" follows with a change that the slider and the trace see.
+TEST_F(MainFormTest, TheSliceFollowsAnUpscaleAndItsRevert) {
+    Start({study_.string()});
+    TConfigNode& slice = *form_->Root().FindNode("detail/slice");
+    slice.SetAsInteger(3);
+    const auto lastTraced = [&] {
+        const std::string trace = test::ReadFile(dir_.Path() / "trace.txt");
+        const std::size_t at = trace.rfind("Change detail/slice = ");
+        return at == std::string::npos ? -1 : std::stoi(trace.substr(at + 22));
+    };
+    form_->Root().FindNode("detail/series/upscale-z")->NotifyListeners();
+    RunIdle();
+    EXPECT_EQ(form_->DetailView().SliceCount(), 11);
+    EXPECT_EQ(form_->DetailView().CurrentSlice(), 6);
+    EXPECT_EQ(slice.GetAsInteger(), 6);
+    EXPECT_EQ(lastTraced(), 6);
+    form_->Root().FindNode("detail/series/revert")->NotifyListeners();
+    RunIdle();
+    EXPECT_EQ(form_->DetailView().CurrentSlice(), 3);
+    EXPECT_EQ(slice.GetAsInteger(), 3);
+    EXPECT_EQ(lastTraced(), 3);
+}
+
 TEST_F(MainFormTest, EachSeriesKeepsItsOwnParameters) {
     Start({study_.string()});
     form_->Root().FindNode("detail/twin")->SetAsInteger(0);
