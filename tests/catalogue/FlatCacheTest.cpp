@@ -290,7 +290,8 @@ TEST_F(FlatCache, ReadsLocalFiles) {
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->Index, 1);
     EXPECT_EQ(taken->State, TEntryState::Fetched);
-    EXPECT_EQ(taken->Text, contents[1]);
+    EXPECT_EQ(taken->Bytes.view(), contents[1]);
+    EXPECT_EQ(taken->Text, "");
     EXPECT_EQ(cache.State(1), TEntryState::Consumed);
     EXPECT_EQ(cache.Text(1), "");
     EXPECT_EQ(cache.FindFirst({TEntryState::Failed, TEntryState::Fetched}), 2);
