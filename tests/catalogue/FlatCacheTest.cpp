@@ -616,9 +616,9 @@ TEST_F(FlatCacheProtected, WithAKeyEveryEntryIsUnscrambled) {
 TEST_F(FlatCacheProtected, FetchReferenceOnTheCallingThread) {
     const std::string bytes = DicomBytes("ID-5");
     Protect("ref", "key", bytes);
-    EXPECT_EQ(FetchReference("CRYPTED:ref", "key", DigestKey("key")), bytes);
+    EXPECT_EQ(FetchReference("CRYPTED:ref", "key", DigestKey("key")).view(), bytes);
     const std::string path = File("p", "plain");
-    EXPECT_EQ(FetchReference(path, "", std::string(16, '\0')), "plain");
+    EXPECT_EQ(FetchReference(path, "", std::string(16, '\0')).view(), "plain");
     EXPECT_EQ(test::ErrorOf([&] { FetchReference(path + ".none", "", ""); }),
               "Cannot open file \"" + path + ".none\". No such file or directory");
 }
