@@ -82,7 +82,7 @@ tree_case "$build/bin/tarvicon-cli" "$folder" "tarvicon-cli tree" tree
 ratio() {
   local label=$1 a=${result[$2]:-} b=${result[$3]:-}
   [ -n "$a" ] && [ -n "$b" ] && awk -v l="$label" -v a="$a" -v b="$b" \
-    'b > 0 { printf "%-44s %6.2f  (%s / %s)\n", l, a / b, a, b }'
+    'BEGIN { if (b > 0) printf "%-44s %6.2f  (%s / %s)\n", l, a / b, a, b }'
   return 0
 }
 # The cube of the series: 16-bit samples of every file's rows x columns, as the tree prints it.
