@@ -224,11 +224,10 @@ TEST_F(StudyTree, WholePageSlicesMoveIntoTheCubeWithoutFreshPages) {
     // Reading the files faults in their pages once; a squeeze that copied them would fault in
     // as many again for the cube.
     RecordProperty("page_faults", std::to_string(faults));
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers fault in shadow pages of their own";
-#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // they fault in shadow pages
     EXPECT_LT(faults, kFilePages + kFilePages / 2)
         << faults << " faults for " << kFilePages << " pages of files";
+#endif
 }
 
 TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {
