@@ -70,13 +70,15 @@ TLoadKind KindOf(TPixelFormat format) {
     return {};
 }
 
-// Copies the file's frames into the cube from slice first on. A buffer too short for its frames
-// (a read that failed) copies nothing rather than reading past its end.
-void LoadFrames(TPixelCube& cube, const TLoadKind& kind, std::int64_t first, const TDicomFile& file) {
+// Moves the file's frames into the cube from slice first on; the file's pixels are freed
+// either way. A buffer too short for its frames (a read that failed) gives nothing rather than
+// reading past its end.
+void LoadFrames(TPixelCube& cube, const TLoadKind& kind, std::int64_t first, TDicomFile& file) {
     const std::uint64_t needed =
         kind.SourceBytes * file.Width() * std::uint64_t(file.Height()) * file.FrameCount();
-    if (kind.Kind == 0 || file.PixelDataSize() < needed) return;
-    cube.LoadSlices(TFrameKind(kind.Kind), first, file.PixelData(), file.FrameCount());
+    TByteBuffer pixels = file.TakePixelData();
+    if (kind.Kind == 0 || pixels.size() < needed) return;
+    cube.LoadSlices(TFrameKind(kind.Kind), first, std::move(pixels), file.FrameCount());
 }
 
 // Whole-value match of a regular expression, byte-wise and case-sensitive.
@@ -109,12 +111,22 @@ std::int32_t Clamped(std::int32_t value, std::uint32_t extent) {
 
 // ---- TDicomObject ---------------------------------------------------------------------------
 
-TDicomObject::TDicomObject() : colorTable_(std::make_unique<TColorTable>()), serialNumber_(serialCounter++) {}
+TDicomObject::TDicomObject() : serialNumber_(serialCounter++) {}
 
 TDicomObject::~TDicomObject() {
     if (originalFile_.empty()) return;
     std::error_code ignored;
     std::filesystem::remove(originalFile_, ignored);
+}
+
+TColorTable& TDicomObject::ColorTable() {
+    if (!colorTable_) colorTable_ = std::make_unique<TColorTable>();
+    return *colorTable_;
+}
+
+const TColorTable& TDicomObject::ColorTable() const {
+    static const TColorTable kBlank{};
+    return colorTable_ ? *colorTable_ : kBlank;
 }
 
 std::string TDicomObject::GetValue(std::string_view) const {
@@ -335,6 +347,11 @@ void TDicomSingleImage::LoadFromString(std::string&& bytes) {
 
 void TDicomSingleImage::LoadFromString(std::string&& bytes, TReadContext& context) {
     FileForReading().LoadFromString(std::move(bytes), context);
+    readComplete_ = true;
+}
+
+void TDicomSingleImage::LoadFromBytes(TByteBuffer&& bytes, TReadContext& context) {
+    FileForReading().LoadFromBytes(std::move(bytes), context);
     readComplete_ = true;
 }
 

@@ -88,8 +88,10 @@ public:
     void SetMipDetail(bool on) { mipDetail_ = on; }
     bool IsVolume() const { return isVolume_; }
     void SetIsVolume(bool volume) { isVolume_ = volume; }
-    TColorTable& ColorTable() { return *colorTable_; }
-    const TColorTable& ColorTable() const { return *colorTable_; }
+    // The views' colour table, all zero until first filled. It is made on first use: the
+    // single images of a load never get one, which spares 256 KiB of fresh memory per file.
+    TColorTable& ColorTable();
+    const TColorTable& ColorTable() const;
     const TTradeOffHandler& OnGetTradeOff() const { return onGetTradeOff_; }
     void SetOnGetTradeOff(TTradeOffHandler handler) { onGetTradeOff_ = std::move(handler); }
 
@@ -158,6 +160,8 @@ public:
     void LoadFromString(std::string&& bytes);
     // The same for any thread: the host is not asked (see TReadContext).
     void LoadFromString(std::string&& bytes, TReadContext& context);
+    // The same for a buffer handed over (see TDicomFile::LoadFromBytes).
+    void LoadFromBytes(TByteBuffer&& bytes, TReadContext& context);
     // Kinds by pixel format: 8-bit, 16-bit, RGB into 4-byte voxels; a 32-bit file or one whose
     // read failed gives a cube without voxels and without geometry.
     void BuildCube() override;

@@ -403,7 +403,13 @@ bool TDicomTree::LoadStep() {
                 StartProgress(cache_->HasKey() ? "Loading and decrypting DICOM files"
                                                : "Loading DICOM files");
             }
-            bytesLoaded_ += taken->Text.size();
+            // A failure's message is read like a file's bytes and fails as one.
+            TByteBuffer bytes = std::move(taken->Bytes);
+            if (taken->State != TEntryState::Fetched) {
+                const std::size_t size = taken->Text.size();
+                bytes = TByteBuffer::Adopt(std::move(taken->Text), 0, size);
+            }
+            bytesLoaded_ += bytes.size();
             std::string rate;
             if (t0 != loadStart_)
                 rate = FormatFixed(double(bytesLoaded_) / 1024 / double(t0 - loadStart_), 1) + " MB/sec";
@@ -412,13 +418,13 @@ bool TDicomTree::LoadStep() {
             auto object = std::make_unique<TDicomSingleImage>();
             object->SetOnGetTradeOff(onGetTradeOff_);
             TDicomSingleImage* reading = object.get();
-            auto read = Readers().Submit(
-                [reading, shiftHeld, bytes = std::move(taken->Text)]() mutable -> TReadResult {
+            auto read =
+                Readers().Submit([reading, shiftHeld, bytes = std::move(bytes)]() mutable -> TReadResult {
                     TReadResult result;
                     TReadContext context;
                     context.DumpRequested = shiftHeld;
                     try {
-                        reading->LoadFromString(std::move(bytes), context);
+                        reading->LoadFromBytes(std::move(bytes), context);
                     } catch (const std::exception& error) {
                         result.Failure = error.what();
                     }

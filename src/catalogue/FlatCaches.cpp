@@ -18,9 +18,13 @@ namespace tarvicon {
 
 namespace {
 
+// Text is the reference, the failure or empty; a fetched file's bytes are in Bytes.
 struct TEntry {
     std::string Text;
     TEntryState State = TEntryState::Queued;
+    TByteBuffer Bytes;
+
+    std::size_t Size() const { return Text.size() + Bytes.size(); }
 };
 
 bool InSet(TEntryState state, std::initializer_list<TEntryState> states) {
@@ -55,7 +59,7 @@ struct TFlatCache::TShared {
     // The entry leaves the fetched or failed state: its bytes no longer wait.
     void Release(const TEntry& entry) {
         if (!Waiting(entry.State)) return;
-        WaitingBytes -= std::min(WaitingBytes, entry.Text.size());
+        WaitingBytes -= std::min(WaitingBytes, entry.Size());
         Room.notify_all();
     }
 
@@ -97,15 +101,16 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
             shared->MaxActive = std::max(shared->MaxActive, shared->ActiveCount);
         }
 
-        std::string result;
+        TByteBuffer bytes;
+        std::string failure;
         bool failed = false;
         try {
-            result = FetchReference(reference, key, keyDigest);
+            bytes = FetchReference(reference, key, keyDigest);
         } catch (const std::exception& error) {
-            result = error.what();
+            failure = error.what();
             failed = true;
         } catch (...) {
-            result = "Unknown error";
+            failure = "Unknown error";
             failed = true;
         }
 
@@ -117,9 +122,10 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
                 if (index < shared->Entries.size()) {
                     TEntry& entry = shared->Entries[index];
                     if (entry.State == TEntryState::Fetching && entry.Text == reference) {
-                        entry.Text = std::move(result);
+                        entry.Text = std::move(failure);
+                        entry.Bytes = std::move(bytes);
                         entry.State = failed ? TEntryState::Failed : TEntryState::Fetched;
-                        shared->WaitingBytes += entry.Text.size();
+                        shared->WaitingBytes += entry.Size();
                     }
                 }
             }
@@ -131,7 +137,7 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
 
 } // namespace
 
-std::string FetchReference(const std::string& reference, const std::string& key,
+TByteBuffer FetchReference(const std::string& reference, const std::string& key,
                            const std::string& keyDigest) {
     std::string content;
     if (StartsWithNoCase(reference, "CRYPTED:"))
@@ -139,10 +145,13 @@ std::string FetchReference(const std::string& reference, const std::string& key,
     else if (IsHttpAddress(reference)) {
         TWebStream stream(reference);
         content.assign(stream.Text());
-    } else
+    } else if (key.empty())
+        return ReadFileBytes(reference);
+    else
         content = ReadWholeFile(reference);
     if (!key.empty()) content = ChainUnscramble(content, keyDigest);
-    return content;
+    const std::size_t size = content.size();
+    return TByteBuffer::Adopt(std::move(content), 0, size);
 }
 
 TFlatCache::TFlatCache() : shared_(std::make_shared<TShared>()) {}
@@ -183,7 +192,7 @@ int TFlatCache::Add(const std::string& reference) {
         std::lock_guard lock(shared_->Lock);
         if (shared_->Entries.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
             RaiseRangeError();
-        shared_->Entries.push_back({reference, TEntryState::Queued});
+        shared_->Entries.push_back({reference, TEntryState::Queued, {}});
         index = static_cast<int>(shared_->Entries.size() - 1);
     }
     StartThreadIfNeeded();
@@ -215,7 +224,8 @@ int TFlatCache::Count() const {
 std::string TFlatCache::Text(int index) const {
     std::lock_guard lock(shared_->Lock);
     shared_->CheckIndex(index);
-    return shared_->Entries[static_cast<std::size_t>(index)].Text;
+    const TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
+    return entry.Bytes.empty() ? entry.Text : std::string(entry.Bytes.view());
 }
 
 TEntryState TFlatCache::State(int index) const {
@@ -229,8 +239,7 @@ void TFlatCache::SetState(int index, TEntryState state) {
         std::lock_guard lock(shared_->Lock);
         shared_->CheckIndex(index);
         TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
-        if (TShared::Waiting(state) && !TShared::Waiting(entry.State))
-            shared_->WaitingBytes += entry.Text.size();
+        if (TShared::Waiting(state) && !TShared::Waiting(entry.State)) shared_->WaitingBytes += entry.Size();
         if (!TShared::Waiting(state)) shared_->Release(entry);
         entry.State = state;
     }
@@ -243,6 +252,7 @@ void TFlatCache::MarkConsumed(int index) {
     TEntry& entry = shared_->Entries[static_cast<std::size_t>(index)];
     shared_->Release(entry);
     std::string().swap(entry.Text); // releases the bytes
+    entry.Bytes = TByteBuffer();
     entry.State = TEntryState::Consumed;
 }
 
@@ -252,7 +262,7 @@ std::optional<TTakenEntry> TFlatCache::TakeFirst(std::initializer_list<TEntrySta
         TEntry& entry = shared_->Entries[i];
         if (!InSet(entry.State, states)) continue;
         shared_->Release(entry);
-        TTakenEntry taken{static_cast<int>(i), entry.State, std::move(entry.Text)};
+        TTakenEntry taken{static_cast<int>(i), entry.State, std::move(entry.Text), std::move(entry.Bytes)};
         std::string().swap(entry.Text);
         entry.State = TEntryState::Consumed;
         return taken;

@@ -18,6 +18,8 @@
 // Every operation below locks by itself, so each one is atomic; none blocks on a fetch. An index
 // outside 0 .. Count() - 1 raises a range error (WRangeError).
 
+#include "util/Bytes.h"
+
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
@@ -36,11 +38,13 @@ enum class TEntryState : std::uint8_t {
     Consumed = 4, // empty: the tree has taken the entry
 };
 
-// What TakeFirst hands out: the entry's index, its state before it was consumed, its text.
+// What TakeFirst hands out: the entry's index, its state before it was consumed, and its text:
+// a fetched file's bytes in Bytes (Text empty), any other text in Text (Bytes empty).
 struct TTakenEntry {
     int Index = -1;
     TEntryState State = TEntryState::Consumed;
     std::string Text;
+    TByteBuffer Bytes;
 };
 
 class TFlatCache {
@@ -70,7 +74,7 @@ public:
     // Number of entries (all states, consumed ones included).
     int Count() const;
 
-    // The entry's text (a copy) and state.
+    // The entry's text (a copy; a fetched file's bytes) and state.
     std::string Text(int index) const;
     TEntryState State(int index) const;
 
@@ -119,11 +123,12 @@ private:
 };
 
 // Fetches one reference as a fetch thread does, on the calling thread: "CRYPTED:" + r reads
-// ProtectedFileName(r, key), "http://" a TWebStream, anything else the local file;
+// ProtectedFileName(r, key), "http://" a TWebStream, anything else the local file (into a buffer
+// whose pixels can later move into a volume without a copy, see ReadFileBytes);
 // then, when key is not empty, the bytes are unscrambled with keyDigest. Raises the failure:
 // "Cannot open file "PATH". REASON", "Cannot read file "PATH". REASON", or the HTTP client's
 // message.
-std::string FetchReference(const std::string& reference, const std::string& key,
+TByteBuffer FetchReference(const std::string& reference, const std::string& key,
                            const std::string& keyDigest);
 
 } // namespace tarvicon

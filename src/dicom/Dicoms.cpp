@@ -157,7 +157,7 @@ class TDicomFile::TFinisher {
 public:
     // owned: the file's bytes when the caller hands them over, so that uncompressed pixels can
     // stay where they are.
-    TFinisher(TDicomFile& file, TElementReader& reader, std::string* owned, TReadContext& context)
+    TFinisher(TDicomFile& file, TElementReader& reader, TByteBuffer* owned, TReadContext& context)
         : file_(file), reader_(reader), owned_(owned), context_(context) {}
 
     void Run() {
@@ -222,7 +222,7 @@ private:
             const auto begin = reinterpret_cast<std::uintptr_t>(owned_->data());
             const auto piece = reinterpret_cast<std::uintptr_t>(pixels.Pieces.front().data());
             if (piece >= begin && piece - begin <= owned_->size() - size) {
-                file_.pixelData_ = TByteBuffer::Adopt(std::move(*owned_), piece - begin, size);
+                file_.pixelData_ = TByteBuffer::Narrow(std::move(*owned_), piece - begin, size);
                 owned_ = nullptr;
                 return;
             }
@@ -287,7 +287,7 @@ private:
 
     TDicomFile& file_;
     TElementReader& reader_;
-    std::string* owned_;
+    TByteBuffer* owned_;
     TReadContext& context_;
 };
 
@@ -296,7 +296,8 @@ void TDicomFile::LoadFromFile(const std::string& path) {
         const TWebStream stream(path);
         LoadFromString(stream.Text());
     } else {
-        LoadFromString(ReadWholeFile(path));
+        TByteBuffer owned = ReadFileBytes(path);
+        LoadAsking(owned.view(), &owned);
     }
 }
 
@@ -305,14 +306,22 @@ void TDicomFile::LoadFromString(std::string_view bytes) {
 }
 
 void TDicomFile::LoadFromString(std::string&& bytes) {
-    LoadAsking(bytes, &bytes);
+    const std::size_t size = bytes.size();
+    TByteBuffer owned = TByteBuffer::Adopt(std::move(bytes), 0, size);
+    LoadAsking(owned.view(), &owned);
 }
 
 void TDicomFile::LoadFromString(std::string&& bytes, TReadContext& context) {
-    Load(bytes, &bytes, context);
+    const std::size_t size = bytes.size();
+    LoadFromBytes(TByteBuffer::Adopt(std::move(bytes), 0, size), context);
 }
 
-void TDicomFile::LoadAsking(std::string_view bytes, std::string* owned) {
+void TDicomFile::LoadFromBytes(TByteBuffer&& bytes, TReadContext& context) {
+    TByteBuffer owned = std::move(bytes);
+    Load(owned.view(), &owned, context);
+}
+
+void TDicomFile::LoadAsking(std::string_view bytes, TByteBuffer* owned) {
     TReadContext context;
     context.DumpRequested = Host().ShiftHeld();
     const auto show = [&context] {
@@ -327,7 +336,7 @@ void TDicomFile::LoadAsking(std::string_view bytes, std::string* owned) {
     show();
 }
 
-void TDicomFile::Load(std::string_view bytes, std::string* owned, TReadContext& context) {
+void TDicomFile::Load(std::string_view bytes, TByteBuffer* owned, TReadContext& context) {
     Clear();
     TElementReader reader(bytes, elements_);
     try {

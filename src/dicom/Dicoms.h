@@ -40,12 +40,17 @@ public:
     // The same without the host, for any thread: the dump follows context.DumpRequested and
     // notices are added to context.Notices. The two above ask the host and show its notices.
     void LoadFromString(std::string&& bytes, TReadContext& context);
+    // The same for a buffer handed over: uncompressed pixels stay in it, and a buffer that ends
+    // on a page (ReadFileBytes) can later move them into a volume without a copy.
+    void LoadFromBytes(TByteBuffer&& bytes, TReadContext& context);
 
     // Frees the pixel data and empties the element list.
     void Clear();
 
     // Frees the pixel buffer only; the element list and numbers stay.
     void FreePixelData();
+    // Hands the pixel buffer over (to a cube); the file then has none, as after FreePixelData.
+    TByteBuffer TakePixelData() { return std::move(pixelData_); }
 
     // Value of the first line whose key matches without regard to letter case; empty if none.
     std::string Value(std::string_view key) const;
@@ -66,8 +71,8 @@ public:
 private:
     class TFinisher;
     // A read on the UI thread: the host is asked for the Shift state and shown the notices.
-    void LoadAsking(std::string_view bytes, std::string* owned);
-    void Load(std::string_view bytes, std::string* owned, TReadContext& context);
+    void LoadAsking(std::string_view bytes, TByteBuffer* owned);
+    void Load(std::string_view bytes, TByteBuffer* owned, TReadContext& context);
 
     std::vector<std::string> elements_;
     TByteBuffer pixelData_;

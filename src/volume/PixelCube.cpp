@@ -186,6 +186,23 @@ void TPixelCube::LoadSlices(TFrameKind kind, std::int64_t first, const std::uint
     }
 }
 
+void TPixelCube::LoadSlices(TFrameKind kind, std::int64_t first, TByteBuffer&& source, std::int64_t count) {
+    TByteBuffer frames = std::move(source);
+    if (kind != TFrameKind::Bytes && kind != TFrameKind::Words) {
+        LoadSlices(kind, first, frames.data(), count);
+        return;
+    }
+    const std::int32_t voxelSize = kind == TFrameKind::Bytes ? 1 : 2;
+    EnsureVoxels(voxelSize);
+    if (first < 0 || count < 0 || first + count > std::int64_t(depth_)) RaiseRangeError();
+    const std::uint64_t bytes =
+        std::uint64_t(width_) * height_ * std::uint64_t(count) * std::uint64_t(voxelSize);
+    if (bytes > frames.size()) RaiseRangeError();
+    if (bytes == 0) return;
+    store_.TakePages(static_cast<std::size_t>(SlicePtr(first) - store_.data()), std::move(frames),
+                     static_cast<std::size_t>(bytes));
+}
+
 std::int32_t TPixelCube::ExtentAlong(char letter) const {
     switch (Upper(letter)) {
     case 'R':

@@ -84,6 +84,10 @@ public:
     // Copies count frames of the given kind into the cube from slice first on; None (or any
     // other value) and a null source do nothing. Frames that would not fit are a range error.
     void LoadSlices(TFrameKind kind, std::int64_t first, const std::uint8_t* source, std::int64_t count);
+    // The same for a buffer handed over, which is empty afterwards: 8- and 16-bit frames take its
+    // whole pages where it and the store allow (TByteBuffer::TakePages) instead of copying them.
+    // A buffer shorter than its frames is a range error.
+    void LoadSlices(TFrameKind kind, std::int64_t first, TByteBuffer&& source, std::int64_t count);
 
     // Per letter of a view path (R L B T F N, either case); any other raises "bad view path".
     std::int32_t ExtentAlong(char letter) const;

@@ -12,6 +12,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace tarvicon {
@@ -181,6 +183,56 @@ TEST_F(StudyTree, LoadedSeriesKeepsItsPixelsOnlyInTheCube) {
     const std::size_t grown = after > before ? after - before : 0;
     RecordProperty("heap_growth_bytes", std::to_string(grown));
     EXPECT_LT(grown, kPixels / 8) << "heap grew by " << grown << " bytes";
+}
+
+// Minor page faults of the whole process so far.
+long PageFaults() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+TEST_F(StudyTree, WholePageSlicesMoveIntoTheCubeWithoutFreshPages) {
+    // 24 images of 512 × 512 16-bit samples: each file's pixels are 128 whole pages at its end,
+    // which the squeeze hands to the cube instead of copying them into fresh pages.
+    constexpr int kImages = 24, kSize = 512;
+    constexpr long kFilePages = long(kImages) * kSize * kSize * 2 / 4096;
+    for (int i = 0; i < kImages; ++i) {
+        TImage image;
+        image.Number = std::to_string(i + 1);
+        image.Position = i;
+        image.Size = kSize;
+        Write(std::to_string(i), image);
+    }
+    // Small pages only, so that the faults count pages whatever the system's huge-page setting.
+    const int hugeOff = prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0);
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    const long before = PageFaults();
+    const std::string stopped = Load();
+    const long faults = PageFaults() - before;
+    prctl(PR_SET_THP_DISABLE, hugeOff > 0 ? 1 : 0, 0, 0, 0);
+    ASSERT_EQ(stopped, "");
+    ASSERT_EQ(tree.ObjectCount(), 1);
+    const auto* series = dynamic_cast<const TDicomArrayImage*>(tree.ObjectAt(0));
+    ASSERT_NE(series, nullptr);
+    const TPixelCube& cube = series->Cube();
+    ASSERT_EQ(cube.Depth(), std::uint32_t(kImages));
+    ASSERT_EQ(cube.ByteSize(), std::uint64_t(kFilePages) * 4096);
+    // Every sample of slice z is 100 + the position of the z-th file, highest position first.
+    const auto* samples = reinterpret_cast<const std::uint16_t*>(cube.Voxels());
+    for (int z = 0; z < kImages; ++z) {
+        const std::uint16_t expected = std::uint16_t(100 + kImages - 1 - z);
+        const auto* slice = samples + std::size_t(z) * kSize * kSize;
+        EXPECT_EQ(std::count(slice, slice + kSize * kSize, expected), kSize * kSize) << z;
+    }
+    for (const auto& file : series->Files()) EXPECT_EQ(file->PixelDataSize(), 0u);
+    // Reading the files faults in their pages once; a squeeze that copied them would fault in
+    // as many again for the cube.
+    RecordProperty("page_faults", std::to_string(faults));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // they fault in shadow pages
+    EXPECT_LT(faults, kFilePages + kFilePages / 2)
+        << faults << " faults for " << kFilePages << " pages of files";
+#endif
 }
 
 TEST_F(StudyTree, SelectionOverlayAndSeriesCommands) {

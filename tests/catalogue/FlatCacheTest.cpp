@@ -290,7 +290,8 @@ TEST_F(FlatCache, ReadsLocalFiles) {
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->Index, 1);
     EXPECT_EQ(taken->State, TEntryState::Fetched);
-    EXPECT_EQ(taken->Text, contents[1]);
+    EXPECT_EQ(taken->Bytes.view(), contents[1]);
+    EXPECT_EQ(taken->Text, "");
     EXPECT_EQ(cache.State(1), TEntryState::Consumed);
     EXPECT_EQ(cache.Text(1), "");
     EXPECT_EQ(cache.FindFirst({TEntryState::Failed, TEntryState::Fetched}), 2);
@@ -615,9 +616,9 @@ TEST_F(FlatCacheProtected, WithAKeyEveryEntryIsUnscrambled) {
 TEST_F(FlatCacheProtected, FetchReferenceOnTheCallingThread) {
     const std::string bytes = DicomBytes("ID-5");
     Protect("ref", "key", bytes);
-    EXPECT_EQ(FetchReference("CRYPTED:ref", "key", DigestKey("key")), bytes);
+    EXPECT_EQ(FetchReference("CRYPTED:ref", "key", DigestKey("key")).view(), bytes);
     const std::string path = File("p", "plain");
-    EXPECT_EQ(FetchReference(path, "", std::string(16, '\0')), "plain");
+    EXPECT_EQ(FetchReference(path, "", std::string(16, '\0')).view(), "plain");
     EXPECT_EQ(test::ErrorOf([&] { FetchReference(path + ".none", "", ""); }),
               "Cannot open file \"" + path + ".none\". No such file or directory");
 }
