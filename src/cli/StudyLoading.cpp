@@ -1,5 +1,6 @@
 #include "cli/StudyLoading.h"
 
+#include "dicom/DicomWeb.h"
 #include "util/Strings.h"
 
 #include <filesystem>
@@ -44,7 +45,8 @@ std::string MissingSource(const TStudySources& sources) {
 std::string NothingFound(const TDicomTree& tree, const TStudySources& sources) {
     if (!tree.Roots().empty()) return {};
     std::string paths;
-    for (const std::string& path : AllPaths(sources)) paths += (paths.empty() ? "" : ", ") + path;
+    for (const std::string& path : AllPaths(sources))
+        paths += (paths.empty() ? "" : ", ") + ShownAddress(path);
     return "No DICOM files found in " + paths;
 }
 
