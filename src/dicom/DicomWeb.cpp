@@ -24,8 +24,22 @@ struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+// The body of one answer as it arrives.
+struct TBody {
+    CURL* Client = nullptr;
+    std::string Text;
+};
+
 std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
+    auto& body = *static_cast<TBody*>(user);
+    if (body.Text.empty()) {
+        // The whole answer in one allocation when the server says how long it is.
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(body.Client, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length > 0 && length < (curl_off_t(1) << 32))
+            body.Text.reserve(static_cast<std::size_t>(length));
+    }
+    body.Text.append(data, size * count);
     return size * count;
 }
 
@@ -123,8 +137,12 @@ int Count(const std::string& text) {
 std::string Get(const std::string& root, const std::string& path, const TWebLogin& login, const char* accept,
                 std::string* contentType = nullptr) {
     InitialiseCurl();
-    const std::unique_ptr<CURL, CurlDeleter> client(curl_easy_init());
+    // One client per thread, kept between requests: its open connection to the server is used
+    // again, as a browser would, instead of a new one for every instance of a series. It goes
+    // with its thread.
+    thread_local const std::unique_ptr<CURL, CurlDeleter> client(curl_easy_init());
     if (!client) RaiseError("Cannot create an HTTP client");
+    curl_easy_reset(client.get());
     std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, accept));
     std::string bearer;
     if (!login.Token.empty()) {
@@ -133,9 +151,9 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
     }
     if (!headers) RaiseError("Cannot create an HTTP client");
     const std::string url = root + path;
-    std::string body;
-    char error[CURL_ERROR_SIZE] = {};
     CURL* c = client.get();
+    TBody body{c, {}};
+    char error[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
@@ -145,6 +163,7 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
     // A server that stops sending ends the fetch instead of holding its thread for ever.
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, AppendBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
     if (!login.User.empty() || !login.Password.empty()) {
@@ -168,7 +187,7 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
         curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type);
         *contentType = type ? type : "";
     }
-    return body;
+    return std::move(body.Text);
 }
 
 std::vector<TQidoDataset> Search(const TDicomWebAddress& server, const std::string& path) {
