@@ -17,7 +17,6 @@ class QTableWidget;
 namespace tarvicon {
 
 class TPacsDialog : public QDialog {
-    Q_OBJECT
 public:
     // The dialog with the server field set to server (shown without its login); not shown.
     explicit TPacsDialog(const std::string& server, QWidget* parent = nullptr);

@@ -126,6 +126,13 @@ std::string TakeSegment(std::string_view& path, std::string_view name) {
     return segment;
 }
 
+// A UID as DICOM writes it: digits and dots, at most 64 characters. What a server lists goes
+// into addresses, so anything else (a "/", a "?") is refused.
+bool IsUid(std::string_view text) {
+    return !text.empty() && text.size() <= 64 &&
+           text.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
 int Count(const std::string& text) {
     int value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
@@ -278,7 +285,7 @@ std::vector<TStudyRecord> SearchStudies(const TDicomWebAddress& server, const TS
         study.AccessionNumber = QidoValue(dataset, "00080050");
         study.SeriesCount = Count(QidoValue(dataset, "00201206"));
         study.InstanceCount = Count(QidoValue(dataset, "00201208"));
-        if (!study.Uid.empty()) studies.push_back(std::move(study));
+        if (IsUid(study.Uid)) studies.push_back(std::move(study));
     }
     return studies;
 }
@@ -294,7 +301,7 @@ std::vector<TSeriesRecord> SearchSeries(const TDicomWebAddress& study) {
         record.Modality = QidoValue(dataset, "00080060");
         record.Description = QidoValue(dataset, "0008103E");
         record.InstanceCount = Count(QidoValue(dataset, "00201209"));
-        if (!record.Uid.empty()) series.push_back(std::move(record));
+        if (IsUid(record.Uid)) series.push_back(std::move(record));
     }
     return series;
 }
@@ -309,9 +316,9 @@ std::vector<std::string> ListInstances(const TDicomWebAddress& address) {
         TDicomWebAddress instance = address;
         instance.Series = address.Series.empty() ? QidoValue(dataset, "0020000E") : address.Series;
         instance.Instance = QidoValue(dataset, "00080018");
-        if (instance.Series.empty() || instance.Instance.empty())
+        if (!IsUid(instance.Series) || !IsUid(instance.Instance))
             RaiseError("The DICOMweb server " + address.Root +
-                       " sent an answer that cannot be read: an instance without its series or instance UID");
+                       " sent an answer that cannot be read: an instance without a series or instance UID");
         references.push_back(DicomWebReference(instance));
     }
     if (references.empty())

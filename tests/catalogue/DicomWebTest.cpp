@@ -312,7 +312,7 @@ protected:
     pid_t pid_ = 0;
 };
 
-TEST_F(DicomWebBadAnswers, NotJsonAndCutShortSayWhatIsWrong) {
+TEST_F(DicomWebBadAnswers, NotJsonBadUidsAndCutShortSayWhatIsWrong) {
     TDicomTree tree;
     EXPECT_EQ(test::ErrorOf([&] { LoadAddress(tree, "dicomweb:" + Root("notjson") + "/studies/1"); }),
               "The DICOMweb server " + Root("notjson") +
@@ -321,6 +321,11 @@ TEST_F(DicomWebBadAnswers, NotJsonAndCutShortSayWhatIsWrong) {
     EXPECT_EQ(test::ErrorOf([&] { SearchStudies(ParseDicomWebAddress(Root("notjson")), {}); }),
               "The DICOMweb server " + Root("notjson") +
                   " sent an answer that cannot be read: the answer is not JSON");
+
+    EXPECT_EQ(test::ErrorOf([&] { LoadAddress(tree, "dicomweb:" + Root("baduid") + "/studies/1"); }),
+              "The DICOMweb server " + Root("baduid") +
+                  " sent an answer that cannot be read: an instance without a series or instance UID");
+    EXPECT_TRUE(tree.Roots().empty());
 
     const std::string instance = "dicomweb:" + Root("cut") + "/studies/1/series/2/instances/3";
     EXPECT_EQ(test::ErrorOf([&] { RetrieveInstance(instance, {}); }),

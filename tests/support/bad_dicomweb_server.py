@@ -2,6 +2,7 @@
 
 /notjson/...              a search answered with an HTML page
 /cut/studies/1/instances  one instance; its retrieval is a multipart body cut short inside the part
+/baduid/studies/1/instances  an instance whose UID would reach into another path
 """
 
 import http.server
@@ -24,6 +25,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer("application/dicom+json", b"<html><body>Please log in</body></html>")
         elif self.path == "/cut/studies/1/instances":
             listing = [{"0020000E": {"vr": "UI", "Value": ["2"]}, "00080018": {"vr": "UI", "Value": ["3"]}}]
+            self.answer("application/dicom+json", json.dumps(listing).encode())
+        elif self.path == "/baduid/studies/1/instances":
+            listing = [{"0020000E": {"vr": "UI", "Value": ["2"]}, "00080018": {"vr": "UI", "Value": ["3/../../x?y"]}}]
             self.answer("application/dicom+json", json.dumps(listing).encode())
         elif self.path == "/cut/studies/1/series/2/instances/3":
             part = (f"--{CUT_BOUNDARY}\r\nContent-Type: application/dicom\r\nContent-Length: 1000\r\n\r\n"
