@@ -178,6 +178,12 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
         curl_easy_setopt(c, CURLOPT_USERNAME, login.User.c_str());
         curl_easy_setopt(c, CURLOPT_PASSWORD, login.Password.c_str());
     }
+    // The kept client holds no pointer into this call (headers, error text, body) and no login
+    // once the call ends, however it ends.
+    struct TReset {
+        CURL* Client;
+        ~TReset() { curl_easy_reset(Client); }
+    } const reset{c};
     const CURLcode result = curl_easy_perform(c);
     if (result != CURLE_OK)
         RaiseError("Cannot reach the DICOMweb server " + root + ": " +
