@@ -139,3 +139,11 @@ for n in range(8):
     params = bytes([n * 5 % 24, n * 7 % 24, n * 3 % 24, n % 3, n % 6, (n + 2) % 6, (n + 4) % 6,
                     (n * 45) & 255, 0, n % 7, n % 2, 0x10, 0x00, 100, 0, 4, 0, 4, 0, 4, 0])
     put("render_slice", f"slice{n}", params + bytes((i * 29 + n) & 255 for i in range(512)))
+
+# DICOMweb answers: the Content-Type line, then the body.
+put("multipart", "one_part", b'multipart/related; type="application/dicom"; boundary=B1\n'
+    b"--B1\r\nContent-Type: application/dicom\r\nContent-Length: 8\r\n\r\nDICMDICM\r\n--B1--\r\n")
+put("multipart", "two_parts", b"multipart/related; boundary=\"x y\"\npreamble\r\n--x y\r\n\r\nabc\r\n"
+    b"--x y\r\nContent-Type: application/dicom\r\n\r\n\r\n--x y--")
+put("multipart", "search", b'[{"0020000D": {"vr": "UI", "Value": ["1.2"]}, '
+    b'"00100010": {"vr": "PN", "Value": [{"Alphabetic": "A^B"}]}, "00201208": {"vr": "IS", "Value": [3]}}]')

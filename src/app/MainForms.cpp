@@ -3,6 +3,7 @@
 #include "app/AboutBoxes.h"
 #include "app/InfoFrames.h"
 #include "app/MiniControlFrames.h"
+#include "app/PacsDialogs.h"
 #include "app/ParamFrames.h"
 #include "app/PresetFrames.h"
 #include "app/ProgressForms.h"
@@ -249,6 +250,8 @@ void TForm1::BuildLayout() {
     // The window's context menu is the command panel's.
     miniControlFrame_->OnAbout = [this] { ShowAboutBox(this); };
     miniControlFrame_->OnRelease = [this] { ReleaseWindow(); };
+    AddPacsEntry(miniControlFrame_->ContextMenu(), miniControlFrame_->Command("AddFileAction"),
+                 [this] { OpenFromPacs(); });
     miniControlFrame_->OnError = [this](const std::string& text) { ShowError(text); };
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
@@ -500,6 +503,23 @@ void TForm1::AddFiles() {
             files.push_back(file.toStdString());
     }
     if (!files.empty()) tree_.AddFiles(files);
+}
+
+void TForm1::OpenFromPacs() {
+    const QString program = QString::fromStdString(start_.SettingsName);
+    const std::string server = ReadLastPacsServer(program);
+    std::string address;
+    if (start_.Dialogs.ChoosePacsStudy) {
+        address = start_.Dialogs.ChoosePacsStudy(server);
+    } else {
+        TPacsDialog dialog(server, this);
+        if (dialog.exec() == QDialog::Accepted) address = dialog.ChosenAddress();
+    }
+    if (address.empty()) return;
+    Guarded([&] {
+        WriteLastPacsServer(program, ParseDicomWebAddress(address).Root);
+        tree_.AddDicomWeb(address);
+    });
 }
 
 void TForm1::ClearAll() {

@@ -61,6 +61,9 @@ struct TFormDialogs {
     std::function<std::optional<std::string>(const std::string& legend)> InputLegend;
     // The desktop's "open" of a folder; false when nothing could open it.
     std::function<bool(const std::string& folder)> OpenFolder;
+    // "Open from PACS…" with the last server: the chosen study's "dicomweb:" address; empty is a
+    // cancel.
+    std::function<std::string(const std::string& server)> ChoosePacsStudy;
 };
 
 // How the window is started: the command line, the program's path (for the configuration
@@ -113,6 +116,8 @@ public:
     // Hands a folder to the study tree; one without files is reported under the name shown.
     void AddFolderOrSay(const std::string& folder, const std::string& shown);
     void AddFiles();
+    // Searches a PACS and loads the chosen study into the tree as one more load run.
+    void OpenFromPacs();
     void ConfirmQuit();
     void Minimize();
     void ClearAll();

@@ -1,5 +1,6 @@
 #include "catalogue/CommandLines.h"
 
+#include "dicom/DicomWeb.h"
 #include "util/Strings.h"
 
 #include <filesystem>
@@ -30,7 +31,9 @@ std::string ConfigurationPath(const TCommandLine& commandLine, const std::string
 void AddPaths(TDicomTree& tree, const TCommandLine& commandLine) {
     for (const std::string& path : commandLine.Paths) {
         std::error_code error;
-        if (!commandLine.Prefix.empty() || !commandLine.Key.empty())
+        if (IsDicomWebAddress(path))
+            tree.AddDicomWeb(path);
+        else if (!commandLine.Prefix.empty() || !commandLine.Key.empty())
             tree.LoadIndex(commandLine.Prefix, commandLine.Key, path);
         else if (std::filesystem::is_regular_file(path, error))
             tree.AddFolder(std::filesystem::path(path).parent_path().string());
@@ -46,7 +49,7 @@ std::string NothingToLoad(const std::vector<std::string>& paths) {
             std::error_code error;
             if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
         }
-        all += (all.empty() ? "" : ", ") + path;
+        all += (all.empty() ? "" : ", ") + ShownAddress(path);
     }
     return "No DICOM files found in " + all;
 }

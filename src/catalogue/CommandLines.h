@@ -24,8 +24,9 @@ bool TakeCommandLineArgument(const std::string& argument, TCommandLine& commandL
 // replaced by ".cfg".
 std::string ConfigurationPath(const TCommandLine& commandLine, const std::string& programPath);
 
-// Queues what the command line names: the tree is cleared before the first path; with a prefix
-// or key a path is an index document, else an existing file's folder or the path as a folder.
+// Queues what the command line names: the tree is cleared before the first path; a "dicomweb:"
+// address is a study or series of a DICOMweb server; with a prefix or key a path is an index
+// document, else an existing file's folder or the path as a folder.
 // True when at least one path was handed over.
 bool ProcessCommandLine(TDicomTree& tree, const TCommandLine& commandLine);
 

@@ -1,6 +1,7 @@
 #include "catalogue/DicomTrees.h"
 
 #include "config/XmlDocs.h"
+#include "dicom/DicomWeb.h"
 #include "util/Errors.h"
 #include "util/Host.h"
 #include "util/NumberTexts.h"
@@ -200,6 +201,13 @@ void TDicomTree::AddFolder(const std::string& folder) {
 
 void TDicomTree::AddFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) cache_->Add(path);
+}
+
+void TDicomTree::AddDicomWeb(const std::string& address) {
+    const TDicomWebAddress parsed = ParseDicomWebAddress(address);
+    const std::vector<std::string> references = ListInstances(parsed);
+    cache_->SetWebLogin(parsed.Login);
+    for (const std::string& reference : references) cache_->Add(reference);
 }
 
 void TDicomTree::LoadIndex(const std::string& prefix, const std::string& key, const std::string& path) {

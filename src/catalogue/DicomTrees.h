@@ -114,6 +114,10 @@ public:
     // the cache's key set when key is not empty, else prefix + key. A document that does not
     // parse raises its parse error; nothing is queued.
     void LoadIndex(const std::string& prefix, const std::string& key, const std::string& path);
+    // Queues every instance of the study or series a "dicomweb:" address names, retrieved with the
+    // address's login. A server that cannot be asked, or that lists no instance, raises its
+    // message; nothing is queued.
+    void AddDicomWeb(const std::string& address);
     // No overlay; all nodes and their objects go.
     void Clear();
     // Files an object made elsewhere (a cuboid file) as a root node of its own; returns it.

@@ -48,6 +48,7 @@ struct TFlatCache::TShared {
     int MaxActive = 0;
     std::string Key;
     std::string KeyDigest = std::string(16, '\0');
+    TWebLogin WebLogin;
     // Counts the Clear calls: a fetch whose generation is gone belongs to a removed queue.
     std::uint64_t Generation = 0;
 
@@ -75,6 +76,7 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
     for (;;) {
         std::size_t index = 0;
         std::string reference, key, keyDigest;
+        TWebLogin login;
         std::uint64_t generation = 0;
         {
             std::unique_lock lock(shared->Lock);
@@ -96,6 +98,7 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
             found->State = TEntryState::Fetching;
             key = shared->Key;
             keyDigest = shared->KeyDigest;
+            login = shared->WebLogin;
             generation = shared->Generation;
             ++shared->ActiveCount;
             shared->MaxActive = std::max(shared->MaxActive, shared->ActiveCount);
@@ -105,7 +108,7 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
         std::string failure;
         bool failed = false;
         try {
-            bytes = FetchReference(reference, key, keyDigest);
+            bytes = FetchReference(reference, key, keyDigest, login);
         } catch (const std::exception& error) {
             failure = error.what();
             failed = true;
@@ -137,10 +140,12 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
 
 } // namespace
 
-TByteBuffer FetchReference(const std::string& reference, const std::string& key,
-                           const std::string& keyDigest) {
+TByteBuffer FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest,
+                           const TWebLogin& login) {
     std::string content;
-    if (StartsWithNoCase(reference, "CRYPTED:"))
+    if (IsDicomWebAddress(reference))
+        content = RetrieveInstance(reference, login);
+    else if (StartsWithNoCase(reference, "CRYPTED:"))
         content = ReadWholeFile(ProtectedFileName(std::string_view(reference).substr(8), key));
     else if (IsHttpAddress(reference)) {
         TWebStream stream(reference);
@@ -291,6 +296,11 @@ bool TFlatCache::HasKey() const {
 std::string TFlatCache::KeyDigest() const {
     std::lock_guard lock(shared_->Lock);
     return shared_->KeyDigest;
+}
+
+void TFlatCache::SetWebLogin(const TWebLogin& login) {
+    std::lock_guard lock(shared_->Lock);
+    shared_->WebLogin = login;
 }
 
 int TFlatCache::ThreadCount() const {

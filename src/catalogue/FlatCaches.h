@@ -2,7 +2,8 @@
 // TFlatCache: the study tree's download queue with its background fetch threads.
 //
 // The tree appends references: local paths, "http://" addresses (any letter case, fetched with
-// TWebStream) and "CRYPTED:" + r (any letter case: the protected file of r). Up to
+// TWebStream), "dicomweb:" instance addresses (retrieved from a DICOMweb server with the cache's
+// web login) and "CRYPTED:" + r (any letter case: the protected file of r). Up to
 // MaxThreads fetch threads read the referenced bytes, unscramble them with the key's digest while
 // a key is set, and store them back in the entry; the tree takes finished entries on its own
 // thread. The cache never parses DICOM.
@@ -18,6 +19,7 @@
 // Every operation below locks by itself, so each one is atomic; none blocks on a fetch. An index
 // outside 0 .. Count() - 1 raises a range error (WRangeError).
 
+#include "dicom/DicomWeb.h"
 #include "util/Bytes.h"
 
 #include <chrono>
@@ -96,6 +98,9 @@ public:
     // The 16 raw bytes of MD5(Key) (16 zero bytes before the first key is set).
     std::string KeyDigest() const;
 
+    // The login of the "dicomweb:" references that threads pick up afterwards.
+    void SetWebLogin(const TWebLogin& login);
+
     // Fetch threads now alive, fetches of the current queue now running, and the largest
     // ActiveCount seen since the last Clear.
     int ThreadCount() const;
@@ -123,12 +128,13 @@ private:
 };
 
 // Fetches one reference as a fetch thread does, on the calling thread: "CRYPTED:" + r reads
-// ProtectedFileName(r, key), "http://" a TWebStream, anything else the local file (into a buffer
-// whose pixels can later move into a volume without a copy, see ReadFileBytes);
+// ProtectedFileName(r, key), "http://" a TWebStream, "dicomweb:" the instance retrieved with
+// the login (RetrieveInstance), anything else the local file (into a buffer whose pixels can
+// later move into a volume without a copy, see ReadFileBytes);
 // then, when key is not empty, the bytes are unscrambled with keyDigest. Raises the failure:
 // "Cannot open file "PATH". REASON", "Cannot read file "PATH". REASON", or the HTTP client's
-// message.
-TByteBuffer FetchReference(const std::string& reference, const std::string& key,
-                           const std::string& keyDigest);
+// message or the DICOMweb client's.
+TByteBuffer FetchReference(const std::string& reference, const std::string& key, const std::string& keyDigest,
+                           const TWebLogin& login = {});
 
 } // namespace tarvicon

@@ -12,6 +12,7 @@ int ParamsCommand(const std::vector<std::string>& args);
 int LutCommand(const std::vector<std::string>& args);
 int RenderCommand(const std::vector<std::string>& args);
 int TreeCommand(const std::vector<std::string>& args);
+int FindCommand(const std::vector<std::string>& args);
 
 // Prints "usage: tarvicon-cli " + text to stderr and returns 2.
 int Usage(const std::string& text);

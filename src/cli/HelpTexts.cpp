@@ -13,7 +13,8 @@ render pictures exactly as the viewer's views show them.
 
 Commands:
   dump     the element list of one DICOM file
-  tree     load folders, files or index documents and print the study tree
+  tree     load folders, files, index documents or DICOMweb studies and print the study tree
+  find     search the studies of a DICOMweb server
   params   load a configuration document, apply presets, set and read parameter nodes
   lut      the detail view's colour table for the parameters given
   render   a picture, a GIF or a video of a series as the detail view shows it
@@ -23,6 +24,7 @@ Errors go to stderr with exit status 1; bad usage exits with status 2.
 
 Example:
   tarvicon-cli tree sample/dicom
+  tarvicon-cli find http://pacs:8042/dicom-web --patient 'Smith*'
 )";
 
 constexpr const char* kDump = R"(usage: tarvicon-cli dump [--numbers] [--pixels OUT] FILE|http://...
@@ -43,7 +45,9 @@ constexpr const char* kTree =
 
 Loads as the viewer's command line does and prints the study tree, one node per line; a node
 holding a series or image adds [#SERIAL WxHxD pxP metrics X,Y,Z origin X,Y,Z volume 0|1].
-  PATH          a folder, a file (its folder is loaded), an index document or an http:// address
+  PATH          a folder, a file (its folder is loaded), an index document, an http:// address
+                or a study or series of a DICOMweb server:
+                dicomweb:http://HOST:PORT/dicom-web/studies/UID[/series/UID]
   -wPREFIX      put before each instance key of an index document
   -kKEY         the key of the protected files of an index document
   --config DOC  a configuration document, as at the viewer's start
@@ -53,6 +57,28 @@ A path that does not exist, or a load that finds no DICOM file, fails with exit 
 Example:
   tarvicon-cli tree sample/dicom
   XDG_DOCUMENTS_DIR=sample/documents tarvicon-cli tree -ktarvicon sample/index.xml
+  tarvicon-cli tree dicomweb:http://pacs:8042/dicom-web/studies/1.2.840.113619.2.55.3
+)";
+
+constexpr const char* kFind =
+    R"(usage: tarvicon-cli find URL [--patient NAME] [--id ID] [--date FROM-TO] [--modality M]
+                         [--accession NUMBER]
+
+Searches the studies of a DICOMweb server (QIDO-RS) and prints one line per study, the fields
+separated by tabs: study UID, date, patient, description, modalities, "N series", "N instances".
+  URL                 the server's DICOMweb root, http:// or https://, optionally with
+                      user:password@ (or "dicomweb:" and the root)
+  --patient NAME      the patient's name; * and ? are wildcards
+  --id ID             the patient ID
+  --date FROM-TO      the study date or range, YYYYMMDD-YYYYMMDD (either end may be left out)
+  --modality M        a modality in the study (CT, MR, ...)
+  --accession NUMBER  the accession number
+Without user:password@ the login comes from TARVICON_DICOMWEB_USER and TARVICON_DICOMWEB_PASSWORD,
+a bearer token from TARVICON_DICOMWEB_TOKEN. A load of a study found here:
+  tarvicon-cli tree dicomweb:URL/studies/UID
+
+Example:
+  tarvicon-cli find http://pacs:8042/dicom-web --patient 'Smith*' --date 20240101-20241231 --modality CT
 )";
 
 constexpr const char* kParams =
@@ -92,6 +118,8 @@ constexpr const char* kRender =
 
 Cuts a picture of a cuboid file or of the N-th object (from 0, in tree order) of a loaded study
 through the same picture pipeline as the viewer's views.
+  PATH...             what tree loads: folders, files, index documents, http:// addresses, or a
+                      study or series of a DICOMweb server (dicomweb:http://HOST:PORT/...)
   --series N          the object to show (default 0)
   --config DOC        show the series as the viewer does at first sight (start preset, then the
                       series' automatic preset); later options act on it as a user's changes do
@@ -126,6 +154,7 @@ std::optional<std::string> HelpText(const std::string& command) {
     if (command == "params") return kParams;
     if (command == "lut") return kLut;
     if (command == "render") return kRender;
+    if (command == "find") return kFind;
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/StudyLoading.h"
 
+#include "dicom/DicomWeb.h"
 #include "util/Strings.h"
 
 #include <filesystem>

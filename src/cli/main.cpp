@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     if (command == "lut") return LutCommand(args);
     if (command == "render") return RenderCommand(args);
     if (command == "tree") return TreeCommand(args);
+    if (command == "find") return FindCommand(args);
     if (!command.empty()) std::fprintf(stderr, "tarvicon-cli: no command \"%s\"\n\n", command.c_str());
     std::fputs(HelpText("")->c_str(), stderr);
     return 2;

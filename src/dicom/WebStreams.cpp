@@ -20,13 +20,12 @@ std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* us
     return size * count;
 }
 
-// libcurl's global set-up is not thread-safe; run it once before any handle exists.
+} // namespace
+
 void InitialiseCurl() {
     static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (result != CURLE_OK) RaiseError(curl_easy_strerror(result));
 }
-
-} // namespace
 
 TWebStream::TWebStream(const std::string& address) {
     InitialiseCurl();

@@ -7,6 +7,9 @@
 
 namespace tarvicon {
 
+// libcurl's global set-up, once, before any of its handles exists (it is not thread-safe).
+void InitialiseCurl();
+
 class TWebStream {
 public:
     // Fetches the address; the HTTP client's errors pass through as its own message

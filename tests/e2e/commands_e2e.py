@@ -89,9 +89,9 @@ def first_owner(commands, text):
 # ---- the context menu (entries by command name, "-" separators, submenus as (title, entries)) ----
 
 MENU = [
-    ("&File", ["OpenDirectoryAction", "AddDirectoryAction", "AddFileAction", "-", "AboutAction", "-",
-               "SaveBitmapAutoAction", "SaveBitmapAction", "SaveBitmapOpenAction", "-", "MinimizeAction",
-               "QuitAction"]),
+    ("&File", ["OpenDirectoryAction", "AddDirectoryAction", "AddFileAction", "Open from PACS\u2026", "-",
+               "AboutAction", "-", "SaveBitmapAutoAction", "SaveBitmapAction", "SaveBitmapOpenAction", "-",
+               "MinimizeAction", "QuitAction"]),
     ("&Basic", ["FullScreenAction", ("Detail view", ["SagitalAction", "CoronarAction", "TransaxialAction"]),
                 "AutoLevelsAction", "AlphaAction", "CenterAction", "FitAction", "HighAction", "LowAction",
                 "SliceAction", "WidthAction", "-", "SaveBitmapAutoAction", "SaveBitmapAction",
