@@ -156,6 +156,10 @@ void TForm1::UpdateStatusBar() {
 void TForm1::UpdateViewLabel() {
     // The selected slider's caption; a command's caption once, when the label already shows it.
     TDicomViewFrame& detail = *views_[0];
+    // What an empty detail view says: how to open a study, or that the series shown has none.
+    detail.SetEmptyText(detail.DicomObject()
+                            ? "This series holds no picture"
+                            : "No study open\n\nCtrl+O opens a folder of DICOM files\nEsc shows the menu");
     const std::string wanted = LabelText(miniControlFrame_->SelectedCaption());
     if (detail.Legend() != wanted) {
         detail.SetLegend(wanted);

@@ -283,7 +283,6 @@ void TForm1::SetUpViews() {
 void TForm1::WireViews() {
     TDicomViewFrame& detail = *views_[0];
     detail.OnInvalidated = [this](TSimpleViewFrame&) { UpdateViewLabel(); };
-    detail.SetEmptyText("No study open\n\nCtrl+O opens a folder of DICOM files\nEsc shows the menu");
     detail.OnBuilt = [this](TSimpleViewFrame& view) {
         Log("Built " + std::to_string(view.Picture().Width()) + "x" +
             std::to_string(view.Picture().Height()));

@@ -441,6 +441,7 @@ void TSimpleViewFrame::SetPosition(QPoint position) {
 }
 
 void TSimpleViewFrame::SetEmptyText(const std::string& text) {
+    if (text == emptyText_) return;
     emptyText_ = text;
     imgView_->viewport()->update();
 }

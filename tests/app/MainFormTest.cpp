@@ -318,6 +318,15 @@ TEST_F(MainFormTest, BadInputsLeaveTheEarlierSeries) {
     Start({empty.string()});
     EXPECT_EQ(errors_, std::vector<std::string>{"No DICOM files found in " + empty.string()});
     EXPECT_TRUE(captions_.empty()); // the folder was opened: no folder dialog
+    // The empty detail view says how to open a study; with a series of broken files shown,
+    // that the series has no picture.
+    form_->UpdateViewLabel();
+    EXPECT_EQ(form_->DetailView().EmptyText().rfind("No study open\n", 0), 0u);
+    form_.reset();
+    Start({broken.string()});
+    form_->UpdateViewLabel();
+    ASSERT_NE(form_->DetailView().DicomObject(), nullptr);
+    EXPECT_EQ(form_->DetailView().EmptyText(), "This series holds no picture");
 }
 
 TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {
