@@ -383,9 +383,12 @@ TEST_F(FlatCache, TwentyReferencesStartEightThreadsThatAllEnd) {
     }
     EXPECT_EQ(server.Requests(), 20);
 
-    // New work after the threads ended starts a thread again.
+    // New work after the threads ended starts a thread again (held, so that it cannot end
+    // before it is counted).
+    server.Hold();
     cache.Add(server.Url("3"));
     EXPECT_EQ(cache.ThreadCount(), 1);
+    server.ReleaseAll();
     ASSERT_TRUE(WaitIdle(cache));
     EXPECT_EQ(cache.Text(20), "body 3");
 }

@@ -1087,7 +1087,15 @@ class CommandWalk:
             x, y, _ = sphere(crop(img, app.detail))
             return x, y
 
-        x0, y0 = wait_on_screen(app, "the zoomed sphere", centre)
+        # The view glides toward the cross after a zoom: the picture counts once it holds still.
+        last = [None]
+
+        def still(img):
+            now = centre(img)
+            before, last[0] = last[0], now
+            return before is not None and max(abs(a - b) for a, b in zip(now, before)) <= 0.5 and now
+
+        x0, y0 = wait_on_screen(app, "the zoomed sphere, still", still)
         horizontal = direction in ("Left", "Right")
 
         def moved(img):
@@ -1229,6 +1237,8 @@ class CommandWalk:
         run()
         _, line = app.wait_line("a bigger picture", r"^Built (?!%s$)\d+x\d+$" % size, mark, 20)
         grown = line.split()[1]
+        # The operation's progress dialog takes the keys until the series is shown again.
+        app.wait_line("the series shown again", r"^Showing ", mark, 20)
         mark = app.mark()
         self.run_key("RevertAction")
         app.wait_line("the picture as loaded", r"^Built %s$" % size, mark, 20)
