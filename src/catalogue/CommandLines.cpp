@@ -42,15 +42,19 @@ void AddPaths(TDicomTree& tree, const TCommandLine& commandLine) {
     }
 }
 
-std::string NothingToLoad(const std::vector<std::string>& paths) {
-    std::string all;
+std::string MissingPath(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
-        if (path.find("://") == std::string::npos) {
-            std::error_code error;
-            if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
-        }
-        all += (all.empty() ? "" : ", ") + ShownAddress(path);
+        if (path.find("://") != std::string::npos) continue;
+        std::error_code error;
+        if (!std::filesystem::exists(path, error)) return "No such file or folder: " + path;
     }
+    return {};
+}
+
+std::string NothingToLoad(const std::vector<std::string>& paths) {
+    if (std::string missing = MissingPath(paths); !missing.empty()) return missing;
+    std::string all;
+    for (const std::string& path : paths) all += (all.empty() ? "" : ", ") + ShownAddress(path);
     return "No DICOM files found in " + all;
 }
 

@@ -33,9 +33,11 @@ bool ProcessCommandLine(TDicomTree& tree, const TCommandLine& commandLine);
 // Queues more paths into the tree as the viewer's Add folder does: nothing is cleared.
 void AddPaths(TDicomTree& tree, const TCommandLine& commandLine);
 
-// Why paths gave nothing to load: "No such file or folder: PATH" for the first local path that
-// does not exist (addresses are not checked: their fetch says what is wrong), else
-// "No DICOM files found in PATH, …".
+// "No such file or folder: PATH" for the first local path that does not exist; empty when all
+// exist (addresses are not checked: their fetch says what is wrong).
+std::string MissingPath(const std::vector<std::string>& paths);
+// Why paths gave nothing to load: MissingPath, else "No DICOM files found in PATH, …" (addresses
+// shown without their login).
 std::string NothingToLoad(const std::vector<std::string>& paths);
 
 } // namespace tarvicon

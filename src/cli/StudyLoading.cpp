@@ -34,8 +34,7 @@ bool TakeStudyArgument(const std::string& argument, TStudySources& sources) {
 }
 
 std::string MissingSource(const TStudySources& sources) {
-    const std::string message = NothingToLoad(AllPaths(sources));
-    return message.rfind("No such file or folder: ", 0) == 0 ? message : std::string();
+    return MissingPath(AllPaths(sources));
 }
 
 std::string NothingFound(const TDicomTree& tree, const TStudySources& sources) {

@@ -36,18 +36,6 @@ using test::TOrthanc;
 const char* const kPydicomFiles[] = {"CT_small.dcm", "MR_small.dcm",         "rtdose.dcm",
                                      "JPEG2000.dcm", "SC_rgb_small_odd.dcm", "MR_small_RLE.dcm"};
 
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    close(s);
-    return ntohs(address.sin_port);
-}
-
 std::filesystem::path SampleFolder() {
     return std::filesystem::path(TARVICON_DICOMWEB_SAMPLE) / "dicom";
 }
@@ -206,7 +194,7 @@ TEST_F(DicomWebServer, SearchFindsWhatTheServerLists) {
 
 TEST_F(DicomWebServer, FailuresNameTheServerAndFileNothing) {
     const std::string root = server_->Root();
-    const std::string down = "http://127.0.0.1:" + std::to_string(FreePort()) + "/dicom-web";
+    const std::string down = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/dicom-web";
     const std::string study = ParseDicomWebAddress(SampleStudy(false)).Study;
     const std::string wrong = "http://reader:wrong-pw-17@" + root.substr(7);
     const struct {
@@ -279,7 +267,7 @@ class DicomWebBadAnswers : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* proxy : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(proxy);
-        port_ = FreePort();
+        port_ = test::FreePort();
         std::vector<std::string> args = {
             TARVICON_PYTHON, TARVICON_SOURCE "/tests/support/bad_dicomweb_server.py", std::to_string(port_)};
         std::vector<char*> argv;

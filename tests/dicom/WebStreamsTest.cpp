@@ -23,18 +23,6 @@ extern char** environ;
 namespace tarvicon {
 namespace {
 
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    close(s);
-    return ntohs(address.sin_port);
-}
-
 bool Accepts(int port) {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -51,7 +39,7 @@ class WebStreams : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* proxy : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(proxy);
-        port_ = FreePort();
+        port_ = test::FreePort();
         const std::string port = std::to_string(port_);
         const std::string folder = test::Fixtures().string();
         std::vector<std::string> args = {TARVICON_PYTHON, "-m",        "http.server", port,
@@ -101,8 +89,8 @@ TEST_F(WebStreams, ClientErrorsPassThrough) {
     TDicomFile file;
     EXPECT_EQ(test::ErrorOf([&] { file.LoadFromFile(Address("http://", "missing.dcm")); }),
               "The requested URL returned error: 404");
-    const std::string refused =
-        test::ErrorOf([&] { file.LoadFromFile("http://127.0.0.1:" + std::to_string(FreePort()) + "/x"); });
+    const std::string refused = test::ErrorOf(
+        [&] { file.LoadFromFile("http://127.0.0.1:" + std::to_string(test::FreePort()) + "/x"); });
     EXPECT_NE(refused.find("onnect"), std::string::npos) << refused;
 }
 

@@ -14,6 +14,9 @@ namespace tarvicon::test {
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view content);
 
+// A TCP port on 127.0.0.1 that nothing listens on now (the system's choice for a bind to 0).
+int FreePort();
+
 // Folder of the fixtures that make_fixtures.py wrote.
 std::filesystem::path Fixtures();
 // Folder of the built programs and the codec plugin.
