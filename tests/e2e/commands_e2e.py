@@ -1237,8 +1237,10 @@ class CommandWalk:
         run()
         _, line = app.wait_line("a bigger picture", r"^Built (?!%s$)\d+x\d+$" % size, mark, 20)
         grown = line.split()[1]
-        # The operation's progress dialog takes the keys until the series is shown again.
+        # The operation's progress dialog takes the keys until the series is shown again, and
+        # without a window manager the keyboard focus does not come back by itself when it closes.
         app.wait_line("the series shown again", r"^Showing ", mark, 20)
+        app.focus()
         mark = app.mark()
         self.run_key("RevertAction")
         app.wait_line("the picture as loaded", r"^Built %s$" % size, mark, 20)
