@@ -1055,7 +1055,7 @@ class CommandWalk:
     def move(self, command, run, direction):
         """The cross moves one voxel the named way; the opposite command brings it back."""
         app = self.app
-        col, row = self.cross(app.shot())
+        col, row = wait_on_screen(app, "the detail view's cross", self.cross)
         scale = app.picture.scale_x
         dx, dy = {"Left": (-1, 0), "Right": (1, 0), "Up": (0, -1), "Down": (0, 1)}[direction]
 
@@ -1133,7 +1133,7 @@ class CommandWalk:
 
     def fire_zero(self, command, run):
         app = self.app
-        col, row = self.cross(app.shot())
+        col, row = wait_on_screen(app, "the detail view's cross", self.cross)
         self.run_key("MoveLeftAction")
         wait_for("the cross moved", on_screen(app, lambda img: self.cross(img)[0] < col - 1), 10)
         run()
