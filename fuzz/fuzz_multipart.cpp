@@ -1,5 +1,7 @@
 // The DICOMweb answers: the multipart splitter on the body after the first line (the first line
-// is the Content-Type the boundary comes from) and the search answer reader on the whole input.
+// is the Content-Type the boundary comes from), the streaming reader on the same body in chunks
+// whose sizes come from the body's first byte (it must give the same parts or the same message),
+// and the search answer reader on the whole input.
 
 #include "dicom/Multiparts.h"
 #include "dicom/QidoAnswers.h"
@@ -7,7 +9,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
+
+namespace {
+
+// The parts as "type|body" lines, or the message.
+std::string Outcome(std::string_view body, std::string_view contentType, std::size_t chunk) {
+    std::string text;
+    try {
+        const std::string boundary = tarvicon::MultipartBoundary(contentType);
+        if (chunk == 0) {
+            for (const tarvicon::TMimePart& part : tarvicon::SplitMultipart(body, boundary))
+                text.append(part.ContentType).append("|").append(part.Body).append("\n");
+        } else {
+            tarvicon::TMultipartReader reader(boundary);
+            for (std::size_t at = 0; at < body.size(); at += chunk)
+                reader.Read(body.substr(at, chunk), [&](std::string&& type, tarvicon::TByteBuffer&& part) {
+                    text.append(type).append("|").append(part.view()).append("\n");
+                });
+            reader.Finish();
+        }
+    } catch (const tarvicon::WException& error) {
+        return std::string("error: ") + error.what();
+    }
+    return text;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -28,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (total > body.size()) __builtin_trap();
     } catch (const tarvicon::WException&) {
     }
+    const std::size_t chunk = body.empty() ? 1 : 1 + static_cast<unsigned char>(body[0]) % 64;
+    if (Outcome(body, contentType, chunk) != Outcome(body, contentType, 0)) __builtin_trap();
     try {
         tarvicon::ReadQidoAnswer(input);
     } catch (const tarvicon::WException&) {

@@ -205,9 +205,26 @@ void TDicomTree::AddFiles(const std::vector<std::string>& paths) {
 
 void TDicomTree::AddDicomWeb(const std::string& address) {
     const TDicomWebAddress parsed = ParseDicomWebAddress(address);
-    const std::vector<std::string> references = ListInstances(parsed);
-    cache_->SetWebLogin(parsed.Login);
-    for (const std::string& reference : references) cache_->Add(reference);
+    // Each series as one answer, one entry per instance it holds: a server sends a series far
+    // faster that way than one request per instance, and needs no listing of its instances.
+    const std::vector<TSeriesRetrieval> series = ListSeriesRetrievals(parsed);
+    if (!series.empty()) {
+        cache_->SetWebLogin(parsed.Login);
+        for (const TSeriesRetrieval& one : series) cache_->Add(one.Reference, one.InstanceCount);
+        return;
+    }
+    const int before = cache_->Count();
+    try {
+        // Each listed page is queued at once: the fetch threads retrieve it while the rest is listed.
+        ListInstancePages(parsed, [&](std::vector<std::string>&& page) {
+            if (cache_->Count() == before) cache_->SetWebLogin(parsed.Login);
+            for (const std::string& reference : page) cache_->Add(reference);
+        });
+    } catch (...) {
+        // A listing that fails half-way takes back what it queued: nothing of the address is filed.
+        cache_->Truncate(before);
+        throw;
+    }
 }
 
 void TDicomTree::LoadIndex(const std::string& prefix, const std::string& key, const std::string& path) {

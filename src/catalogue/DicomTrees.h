@@ -115,8 +115,9 @@ public:
     // parse raises its parse error; nothing is queued.
     void LoadIndex(const std::string& prefix, const std::string& key, const std::string& path);
     // Queues every instance of the study or series a "dicomweb:" address names, retrieved with the
-    // address's login. A server that cannot be asked, or that lists no instance, raises its
-    // message; nothing is queued.
+    // address's login; each page of the listing is queued as it arrives, so retrieval starts while
+    // the rest is listed. A server that cannot be asked, or that lists no instance, raises its
+    // message; nothing of the address stays queued.
     void AddDicomWeb(const std::string& address);
     // No overlay; all nodes and their objects go.
     void Clear();

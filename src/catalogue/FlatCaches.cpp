@@ -71,6 +71,70 @@ struct TFlatCache::TShared {
 
 namespace {
 
+// The bytes a fetch gives, unscrambled while a key is set.
+TByteBuffer Unscrambled(TByteBuffer&& bytes, const std::string& key, const std::string& keyDigest) {
+    if (key.empty()) return std::move(bytes);
+    std::string content = ChainUnscramble(std::string(bytes.view()), keyDigest);
+    const std::size_t size = content.size();
+    return TByteBuffer::Adopt(std::move(content), 0, size);
+}
+
+// Retrieves a series in one answer for the queued entries that name it (`claimed`, in order, all
+// fetching): the n-th file goes to the n-th entry as soon as it is whole, files beyond them to new
+// entries; entries left over take the failure, or nothing when the series held fewer files.
+void StreamSeries(TFlatCache::TShared& shared, const std::string& reference,
+                  const std::vector<std::size_t>& claimed, const std::string& key,
+                  const std::string& keyDigest, const TWebLogin& login, std::uint64_t generation) {
+    std::size_t parts = 0;
+    std::string failure;
+    bool failed = false;
+    try {
+        RetrieveSeries(reference, login, [&](TByteBuffer&& file) {
+            TByteBuffer bytes = Unscrambled(std::move(file), key, keyDigest);
+            std::unique_lock lock(shared.Lock);
+            if (generation != shared.Generation) return false; // cleared: the answer is not wanted
+            const std::size_t part = parts++;
+            TEntry* entry = nullptr;
+            if (part >= claimed.size()) {
+                shared.Entries.push_back({{}, TEntryState::Fetched, {}});
+                entry = &shared.Entries.back();
+            } else if (claimed[part] < shared.Entries.size()) {
+                TEntry& mine = shared.Entries[claimed[part]];
+                if (mine.State == TEntryState::Fetching && mine.Text == reference) entry = &mine;
+            }
+            if (entry) {
+                entry->Text.clear();
+                entry->Bytes = std::move(bytes);
+                entry->State = TEntryState::Fetched;
+                shared.WaitingBytes += entry->Size();
+            }
+            // One answer cannot be fetched ahead of the tree any further than separate files.
+            shared.Room.wait(lock, [&] {
+                return shared.WaitingBytes < TFlatCache::TShared::kMaxWaitingBytes ||
+                       shared.MaxThreads == 0 || generation != shared.Generation;
+            });
+            return generation == shared.Generation && shared.MaxThreads != 0;
+        });
+    } catch (const std::exception& error) {
+        failure = error.what();
+        failed = true;
+    } catch (...) {
+        failure = "Unknown error";
+        failed = true;
+    }
+    std::lock_guard lock(shared.Lock);
+    if (generation != shared.Generation) return;
+    --shared.ActiveCount;
+    for (std::size_t part = parts; part < claimed.size(); ++part) {
+        if (claimed[part] >= shared.Entries.size()) continue;
+        TEntry& entry = shared.Entries[claimed[part]];
+        if (entry.State != TEntryState::Fetching || entry.Text != reference) continue;
+        entry.Text = failed ? failure : std::string();
+        entry.State = failed ? TEntryState::Failed : TEntryState::Consumed;
+        if (failed) shared.WaitingBytes += entry.Size();
+    }
+}
+
 // One fetch thread: takes queued entries until none is left.
 void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
     for (;;) {
@@ -78,6 +142,7 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
         std::string reference, key, keyDigest;
         TWebLogin login;
         std::uint64_t generation = 0;
+        std::vector<std::size_t> claimed; // the entries of a series retrieved in one answer
         {
             std::unique_lock lock(shared->Lock);
             shared->Room.wait(lock, [&] {
@@ -96,12 +161,25 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
             index = static_cast<std::size_t>(found - shared->Entries.begin());
             reference = found->Text;
             found->State = TEntryState::Fetching;
+            if (IsDicomWebSeriesReference(reference)) {
+                for (std::size_t i = index; i < shared->Entries.size(); ++i) {
+                    TEntry& entry = shared->Entries[i];
+                    if (i == index || (entry.State == TEntryState::Queued && entry.Text == reference)) {
+                        entry.State = TEntryState::Fetching;
+                        claimed.push_back(i);
+                    }
+                }
+            }
             key = shared->Key;
             keyDigest = shared->KeyDigest;
             login = shared->WebLogin;
             generation = shared->Generation;
             ++shared->ActiveCount;
             shared->MaxActive = std::max(shared->MaxActive, shared->ActiveCount);
+        }
+        if (!claimed.empty()) {
+            StreamSeries(*shared, reference, claimed, key, keyDigest, login, generation);
+            continue;
         }
 
         TByteBuffer bytes;
@@ -144,7 +222,7 @@ TByteBuffer FetchReference(const std::string& reference, const std::string& key,
                            const TWebLogin& login) {
     std::string content;
     if (IsDicomWebAddress(reference))
-        content = RetrieveInstance(reference, login);
+        return Unscrambled(RetrieveInstance(reference, login), key, keyDigest);
     else if (StartsWithNoCase(reference, "CRYPTED:"))
         content = ReadWholeFile(ProtectedFileName(std::string_view(reference).substr(8), key));
     else if (IsHttpAddress(reference)) {
@@ -191,13 +269,15 @@ void TFlatCache::StartThreadIfNeeded() {
     }
 }
 
-int TFlatCache::Add(const std::string& reference) {
+int TFlatCache::Add(const std::string& reference, int times) {
     int index;
     {
         std::lock_guard lock(shared_->Lock);
-        if (shared_->Entries.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        const std::size_t count = static_cast<std::size_t>(std::max(times, 1));
+        if (shared_->Entries.size() + count > static_cast<std::size_t>(std::numeric_limits<int>::max()))
             RaiseRangeError();
-        shared_->Entries.push_back({reference, TEntryState::Queued, {}});
+        for (std::size_t i = 0; i < count; ++i)
+            shared_->Entries.push_back({reference, TEntryState::Queued, {}});
         index = static_cast<int>(shared_->Entries.size() - 1);
     }
     StartThreadIfNeeded();
@@ -212,6 +292,17 @@ void TFlatCache::Clear() {
     shared_->ActiveCount = 0;
     shared_->WaitingBytes = 0;
     shared_->Room.notify_all();
+}
+
+void TFlatCache::Truncate(int count) {
+    std::lock_guard lock(shared_->Lock);
+    auto& entries = shared_->Entries;
+    const auto keep = static_cast<std::size_t>(std::max(count, 0));
+    if (keep >= entries.size()) return;
+    for (std::size_t i = keep; i < entries.size(); ++i) shared_->Release(entries[i]);
+    // A fetch of a removed entry finds its index gone (or another reference there) and drops
+    // its result; it still counts as active until it ends, as it is.
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end());
 }
 
 int TFlatCache::FindFirst(std::initializer_list<TEntryState> states) const {

@@ -61,14 +61,23 @@ public:
     TFlatCache(const TFlatCache&) = delete;
     TFlatCache& operator=(const TFlatCache&) = delete;
 
-    // Appends the reference in state queued and returns its index; starts one more fetch thread
-    // when fewer than MaxThreads are alive.
-    int Add(const std::string& reference);
+    // Appends the reference in state queued `times` times (at least once) in one step and
+    // returns the last index; starts one more fetch thread when fewer than MaxThreads are alive.
+    // A "dicomweb:" series reference stands for one instance of the series each time: one thread
+    // retrieves the series in one answer for all its queued entries (RetrieveSeries), each file
+    // filling the next of them as it arrives; files beyond them become entries of their own, and
+    // entries left over take the failure (or are consumed when the series held fewer files).
+    int Add(const std::string& reference, int times = 1);
 
     // Removes every entry whatever its state; MaxActive and ActiveCount := 0. Fetches still
     // running belong to the old queue: their results are dropped and they no longer count as
     // active.
     void Clear();
+
+    // Removes the entries from index `count` on, whatever their state (nothing when there are no
+    // more): a listing that fails half-way takes back what it queued. Fetches of removed entries
+    // still running are dropped when they end.
+    void Truncate(int count);
 
     // The first index whose state is in the set, or -1.
     int FindFirst(std::initializer_list<TEntryState> states) const;

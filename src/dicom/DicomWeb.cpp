@@ -8,14 +8,28 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <curl/curl.h>
+#include <exception>
 #include <memory>
+#include <new>
+#include <optional>
+#include <unordered_set>
 
 namespace tarvicon {
 
 namespace {
 
 constexpr std::string_view kScheme = "dicomweb:";
+// DICOM files as the server keeps them, whatever their transfer syntax.
+constexpr const char* kAcceptDicom =
+    "Accept: multipart/related; type=\"application/dicom\"; transfer-syntax=*";
+
+// A part of a retrieval's answer that holds a DICOM file (a part without a type is taken as one).
+bool IsDicomPart(std::string_view contentType) {
+    const std::string_view type = Trim(contentType.substr(0, contentType.find(';')));
+    return type.empty() || EqualNoCase(type, "application/dicom");
+}
 
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -24,23 +38,87 @@ struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// The body of one answer as it arrives.
+std::string ContentTypeOf(CURL* client) {
+    const char* type = nullptr;
+    curl_easy_getinfo(client, CURLINFO_CONTENT_TYPE, &type);
+    return type ? type : "";
+}
+
+// The body of one answer as it arrives. A multipart answer of announced length goes into a
+// buffer placed so that its (last) part ends on a page: the DICOM file's pixels, which close it,
+// then move into a volume page by page instead of being copied into fresh memory.
 struct TBody {
-    CURL* Client = nullptr;
-    std::string Text;
+    bool Started = false;
+    TByteBuffer Placed; // the announced length, when the answer is placed
+    std::size_t Filled = 0;
+    std::string Text; // otherwise
+
+    void Start(CURL* client) {
+        Started = true;
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(client, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+            length <= 0 || length >= (curl_off_t(1) << 32))
+            return;
+        const auto size = static_cast<std::size_t>(length);
+        const std::string boundary = MultipartBoundary(ContentTypeOf(client));
+        // The closing delimiter after the last part: CRLF "--" boundary "--" CRLF.
+        const std::size_t closing = boundary.empty() ? 0 : boundary.size() + 8;
+        if (closing > 0 && closing < size)
+            Placed = TByteBuffer::PageAt(size, size - closing);
+        else
+            Text.reserve(size); // the whole answer in one allocation
+    }
+
+    void Append(CURL* client, const char* data, std::size_t size) {
+        if (!Started) Start(client);
+        if (Placed.data() && size > Placed.size() - Filled) {
+            // Longer than announced: on as text.
+            Text.assign(reinterpret_cast<const char*>(Placed.data()), Filled);
+            Placed = TByteBuffer();
+        }
+        if (Placed.data()) {
+            std::memcpy(Placed.data() + Filled, data, size);
+            Filled += size;
+        } else
+            Text.append(data, size);
+    }
+
+    TByteBuffer Take() {
+        if (Placed.data()) {
+            Placed.Truncate(Filled);
+            return std::move(Placed);
+        }
+        const std::size_t size = Text.size();
+        return TByteBuffer::Adopt(std::move(Text), 0, size);
+    }
 };
 
-std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& body = *static_cast<TBody*>(user);
-    if (body.Text.empty()) {
-        // The whole answer in one allocation when the server says how long it is.
-        curl_off_t length = -1;
-        if (curl_easy_getinfo(body.Client, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-            length > 0 && length < (curl_off_t(1) << 32))
-            body.Text.reserve(static_cast<std::size_t>(length));
+// Receives an answer's body as it arrives (its headers are in by then); false stops the transfer.
+using TSink = std::function<bool(CURL* client, std::string_view bytes)>;
+
+// One transfer's state for the write callback.
+struct TTransfer {
+    CURL* Client = nullptr;
+    const TSink* Sink = nullptr;
+    bool Stopped = false;
+    std::exception_ptr Failure;
+};
+
+std::size_t Receive(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    const std::size_t length = size * count;
+    // Nothing may leave through the HTTP client's own code: a failure is kept for afterwards and
+    // ends the transfer (0).
+    try {
+        long status = 0;
+        curl_easy_getinfo(transfer.Client, CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200 || status >= 300) return length; // an error page: the status tells
+        if ((*transfer.Sink)(transfer.Client, std::string_view(data, length))) return length;
+        transfer.Stopped = true;
+    } catch (...) {
+        transfer.Failure = std::current_exception();
     }
-    body.Text.append(data, size * count);
-    return size * count;
+    return 0;
 }
 
 std::string Environment(const char* name) {
@@ -139,10 +217,11 @@ int Count(const std::string& text) {
     return value;
 }
 
-// One GET of a DICOMweb resource below the server's root; the HTTP client's and the server's
-// failures become the unit's messages here.
-std::string Get(const std::string& root, const std::string& path, const TWebLogin& login, const char* accept,
-                std::string* contentType = nullptr) {
+// One GET of a DICOMweb resource below the server's root, its body handed to the sink as it
+// arrives; false when the sink stopped it. The HTTP client's and the server's failures become
+// the unit's messages here; what the sink raises comes out as it is.
+bool Perform(const std::string& root, const std::string& path, const TWebLogin& login, const char* accept,
+             const TSink& sink, std::string* contentType = nullptr) {
     InitialiseCurl();
     // One client per thread, kept between requests: its open connection to the server is used
     // again, as a browser would, instead of a new one for every instance of a series. It goes
@@ -159,7 +238,7 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
     if (!headers) RaiseError("Cannot create an HTTP client");
     const std::string url = root + path;
     CURL* c = client.get();
-    TBody body{c, {}};
+    TTransfer transfer{c, &sink, false, {}};
     char error[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
@@ -171,8 +250,8 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
     curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Receive);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
     if (!login.User.empty() || !login.Password.empty()) {
         curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         curl_easy_setopt(c, CURLOPT_USERNAME, login.User.c_str());
@@ -185,6 +264,8 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
         ~TReset() { curl_easy_reset(Client); }
     } const reset{c};
     const CURLcode result = curl_easy_perform(c);
+    if (transfer.Failure) std::rethrow_exception(transfer.Failure);
+    if (transfer.Stopped) return false;
     if (result != CURLE_OK)
         RaiseError("Cannot reach the DICOMweb server " + root + ": " +
                    (error[0] ? std::string(error) : std::string(curl_easy_strerror(result))));
@@ -193,20 +274,31 @@ std::string Get(const std::string& root, const std::string& path, const TWebLogi
     const std::string server = "The DICOMweb server " + root;
     if (status == 401 || status == 403)
         RaiseError(server + " refused the user name or password (HTTP " + std::to_string(status) + ")");
-    if (status == 404) RaiseError(server + " does not know " + path + " (HTTP 404)");
+    if (status == 404)
+        RaiseError(server + " does not know " + path.substr(0, path.find('?')) + " (HTTP 404)");
     if (status >= 400 || status < 200) RaiseError(server + " answered HTTP " + std::to_string(status));
-    if (contentType) {
-        const char* type = nullptr;
-        curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type);
-        *contentType = type ? type : "";
-    }
-    return std::move(body.Text);
+    if (contentType) *contentType = ContentTypeOf(c);
+    return true;
+}
+
+// The whole body of one GET.
+TByteBuffer Get(const std::string& root, const std::string& path, const TWebLogin& login, const char* accept,
+                std::string* contentType = nullptr) {
+    TBody body;
+    Perform(
+        root, path, login, accept,
+        [&](CURL* client, std::string_view bytes) {
+            body.Append(client, bytes.data(), bytes.size());
+            return true;
+        },
+        contentType);
+    return body.Take();
 }
 
 std::vector<TQidoDataset> Search(const TDicomWebAddress& server, const std::string& path) {
-    const std::string answer = Get(server.Root, path, server.Login, "Accept: application/dicom+json");
+    const TByteBuffer answer = Get(server.Root, path, server.Login, "Accept: application/dicom+json");
     try {
-        return ReadQidoAnswer(answer);
+        return ReadQidoAnswer(answer.view());
     } catch (const WException& error) {
         RaiseError("The DICOMweb server " + server.Root +
                    " sent an answer that cannot be read: " + error.what());
@@ -217,6 +309,11 @@ std::vector<TQidoDataset> Search(const TDicomWebAddress& server, const std::stri
 
 bool IsDicomWebAddress(std::string_view text) {
     return StartsWithNoCase(text, kScheme);
+}
+
+bool IsDicomWebSeriesReference(std::string_view text) {
+    return IsDicomWebAddress(text) && text.find("/series/") != std::string_view::npos &&
+           text.find("/instances/") == std::string_view::npos;
 }
 
 TDicomWebAddress ParseDicomWebAddress(std::string_view text) {
@@ -312,49 +409,87 @@ std::vector<TSeriesRecord> SearchSeries(const TDicomWebAddress& study) {
     return series;
 }
 
-std::vector<std::string> ListInstances(const TDicomWebAddress& address) {
+std::vector<TSeriesRetrieval> ListSeriesRetrievals(const TDicomWebAddress& address) {
+    if (address.Study.empty() || !address.Instance.empty()) return {};
+    std::vector<TSeriesRetrieval> retrievals;
+    for (const TSeriesRecord& record : SearchSeries(address)) {
+        if (!address.Series.empty() && record.Uid != address.Series) continue;
+        if (record.InstanceCount <= 0) return {};
+        TDicomWebAddress series = address;
+        series.Series = record.Uid;
+        retrievals.push_back({DicomWebReference(series), record.InstanceCount});
+    }
+    return retrievals;
+}
+
+void ListInstancePages(const TDicomWebAddress& address,
+                       const std::function<void(std::vector<std::string>&&)>& take) {
     if (address.Study.empty()) RaiseError("Not a DICOMweb address of a study: " + DicomWebReference(address));
-    if (!address.Instance.empty()) return {DicomWebReference(address)};
+    if (!address.Instance.empty()) {
+        take({DicomWebReference(address)});
+        return;
+    }
     std::string path = "/studies/" + address.Study;
     if (!address.Series.empty()) path += "/series/" + address.Series;
-    std::vector<std::string> references;
-    for (const TQidoDataset& dataset : Search(address, path + "/instances")) {
-        TDicomWebAddress instance = address;
-        instance.Series = address.Series.empty() ? QidoValue(dataset, "0020000E") : address.Series;
-        instance.Instance = QidoValue(dataset, "00080018");
-        if (!IsUid(instance.Series) || !IsUid(instance.Instance))
-            RaiseError("The DICOMweb server " + address.Root +
-                       " sent an answer that cannot be read: an instance without a series or instance UID");
-        references.push_back(DicomWebReference(instance));
+    path += "/instances";
+    // Small pages first, so that retrieval starts after a few milliseconds, then larger ones.
+    constexpr std::size_t kFirstPage = 16;
+    constexpr std::size_t kLargestPage = 256;
+    std::unordered_set<std::string> listed;
+    std::size_t limit = kFirstPage;
+    for (std::size_t offset = 0;;) {
+        const std::vector<TQidoDataset> datasets =
+            Search(address, path + "?limit=" + std::to_string(limit) + "&offset=" + std::to_string(offset));
+        std::vector<std::string> page;
+        for (const TQidoDataset& dataset : datasets) {
+            TDicomWebAddress instance = address;
+            instance.Series = address.Series.empty() ? QidoValue(dataset, "0020000E") : address.Series;
+            instance.Instance = QidoValue(dataset, "00080018");
+            if (!IsUid(instance.Series) || !IsUid(instance.Instance))
+                RaiseError(
+                    "The DICOMweb server " + address.Root +
+                    " sent an answer that cannot be read: an instance without a series or instance UID");
+            std::string reference = DicomWebReference(instance);
+            if (listed.insert(reference).second) page.push_back(std::move(reference));
+        }
+        if (listed.empty())
+            RaiseError("The DICOMweb server " + address.Root + " holds no instance of " +
+                       (address.Series.empty() ? "study " + address.Study : "series " + address.Series));
+        if (page.empty()) return; // past the end, or a server that repeats itself
+        take(std::move(page));
+        // More than asked for: a server that does not page answered everything at once. A page
+        // smaller than asked for may be a server's own cap, so only an empty page ends the list.
+        if (datasets.size() > limit) return;
+        offset += datasets.size();
+        limit = std::min(limit * 4, kLargestPage);
     }
-    if (references.empty())
-        RaiseError("The DICOMweb server " + address.Root + " holds no instance of " +
-                   (address.Series.empty() ? "study " + address.Study : "series " + address.Series));
+}
+
+std::vector<std::string> ListInstances(const TDicomWebAddress& address) {
+    std::vector<std::string> references;
+    ListInstancePages(address, [&](std::vector<std::string>&& page) {
+        references.insert(references.end(), std::make_move_iterator(page.begin()),
+                          std::make_move_iterator(page.end()));
+    });
     return references;
 }
 
-std::string RetrieveInstance(std::string_view reference, const TWebLogin& login) {
+TByteBuffer RetrieveInstance(std::string_view reference, const TWebLogin& login) {
     const TDicomWebAddress address = ParseDicomWebAddress(reference);
     if (address.Instance.empty())
         RaiseError("Not a DICOMweb address of an instance: " + ShownAddress(reference));
     const std::string path =
         "/studies/" + address.Study + "/series/" + address.Series + "/instances/" + address.Instance;
     std::string contentType;
-    std::string answer =
-        Get(address.Root, path, login.Empty() ? address.Login : login,
-            "Accept: multipart/related; type=\"application/dicom\"; transfer-syntax=*", &contentType);
+    TByteBuffer answer =
+        Get(address.Root, path, login.Empty() ? address.Login : login, kAcceptDicom, &contentType);
     try {
-        const std::vector<TMimePart> parts = SplitMultipart(answer, MultipartBoundary(contentType));
+        const std::vector<TMimePart> parts = SplitMultipart(answer.view(), MultipartBoundary(contentType));
         for (const TMimePart& part : parts) {
-            const std::string_view type =
-                Trim(std::string_view(part.ContentType).substr(0, part.ContentType.find(';')));
-            if (type.empty() || EqualNoCase(type, "application/dicom")) {
-                // The part's bytes moved to the front of the answer: no second copy of the file.
-                const std::size_t start = static_cast<std::size_t>(part.Body.data() - answer.data());
-                const std::size_t size = part.Body.size();
-                answer.erase(start + size);
-                answer.erase(0, start);
-                return answer;
+            if (IsDicomPart(part.ContentType)) {
+                // The part stays where it arrived: no second copy of the file.
+                const auto start = static_cast<std::size_t>(part.Body.data() - answer.view().data());
+                return TByteBuffer::Narrow(std::move(answer), start, part.Body.size());
             }
         }
         RaiseError("the answer holds no DICOM file");
@@ -362,6 +497,42 @@ std::string RetrieveInstance(std::string_view reference, const TWebLogin& login)
         RaiseError("The DICOMweb server " + address.Root +
                    " sent an answer that cannot be read: " + error.what());
     }
+}
+
+void RetrieveSeries(std::string_view reference, const TWebLogin& login,
+                    const std::function<bool(TByteBuffer&&)>& take) {
+    const TDicomWebAddress address = ParseDicomWebAddress(reference);
+    if (address.Series.empty() || !address.Instance.empty())
+        RaiseError("Not a DICOMweb address of a series: " + ShownAddress(reference));
+    const std::string path = "/studies/" + address.Study + "/series/" + address.Series;
+    const auto readable = [&](const auto& work) {
+        try {
+            work();
+        } catch (const WException& error) {
+            RaiseError("The DICOMweb server " + address.Root +
+                       " sent an answer that cannot be read: " + error.what());
+        }
+    };
+    std::optional<TMultipartReader> reader;
+    bool more = true;
+    std::string contentType;
+    const bool whole = Perform(
+        address.Root, path, login.Empty() ? address.Login : login, kAcceptDicom,
+        [&](CURL* client, std::string_view bytes) {
+            readable([&] {
+                if (!reader) reader.emplace(MultipartBoundary(ContentTypeOf(client)));
+                reader->Read(bytes, [&](std::string&& type, TByteBuffer&& body) {
+                    if (more && IsDicomPart(type)) more = take(std::move(body));
+                });
+            });
+            return more;
+        },
+        &contentType);
+    if (!whole) return;
+    readable([&] {
+        if (!reader) reader.emplace(MultipartBoundary(contentType)); // an empty answer
+        reader->Finish();
+    });
 }
 
 } // namespace tarvicon

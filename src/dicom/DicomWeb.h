@@ -11,6 +11,9 @@
 // ROOT does not know PATH (HTTP 404)", "The DICOMweb server ROOT answered HTTP N", "The DICOMweb
 // server ROOT sent an answer that cannot be read: REASON".
 
+#include "util/Bytes.h"
+
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +39,8 @@ struct TDicomWebAddress {
 
 // The text begins with "dicomweb:" in any letter case.
 bool IsDicomWebAddress(std::string_view text);
+// A "dicomweb:" reference of a whole series (made by DicomWebReference), as RetrieveSeries takes.
+bool IsDicomWebSeriesReference(std::string_view text);
 
 // Parses "dicomweb:" + an http:// or https:// address, or such an address on its own (a server's
 // root for searches). Raises "Not a DICOMweb address: ADDRESS" (shown without its login).
@@ -85,13 +90,41 @@ std::vector<TStudyRecord> SearchStudies(const TDicomWebAddress& server, const TS
 // The series of the study the address names.
 std::vector<TSeriesRecord> SearchSeries(const TDicomWebAddress& study);
 
+// A series to retrieve in one answer (RetrieveSeries): its reference and how many instances the
+// server says it holds.
+struct TSeriesRetrieval {
+    std::string Reference;
+    int InstanceCount = 0;
+};
+
+// The series of the study, or the one series, an address names, for retrieval one answer per
+// series. Empty when the address names an instance or no series of the server, or when the
+// server does not say how many instances each series holds: then the instances are listed one by
+// one (ListInstancePages), which also says what is wrong. Raises when the server cannot be asked.
+std::vector<TSeriesRetrieval> ListSeriesRetrievals(const TDicomWebAddress& address);
+
 // The references (DicomWebReference) of every instance of the study, series or instance the
 // address names. A study or series without instances raises "The DICOMweb server ROOT holds no
 // instance of WHAT".
 std::vector<std::string> ListInstances(const TDicomWebAddress& address);
+// The same, page by page (QIDO-RS limit and offset, pages growing from 16 to 256): each page's
+// new references go to `take` as soon as they are listed, so that their retrieval can start while
+// the rest is listed. A server that does not page is asked once; the list ends at a page that
+// brings no new reference. Raises as ListInstances; pages taken before a failure stay taken.
+void ListInstancePages(const TDicomWebAddress& address,
+                       const std::function<void(std::vector<std::string>&&)>& take);
 
 // The DICOM file of the instance a reference names, with the login given or, when it is empty,
-// the reference's own.
-std::string RetrieveInstance(std::string_view reference, const TWebLogin& login);
+// the reference's own. The file ends on a page when the server's answer ends with it, so that
+// whole-page pixels can move into a volume (TByteBuffer::TakePages).
+TByteBuffer RetrieveInstance(std::string_view reference, const TWebLogin& login);
+
+// Retrieves every instance of the series a reference names in one answer, handing each DICOM
+// file to `take` as soon as it has arrived whole (laid out as RetrieveInstance's); `take`
+// returns false to stop the retrieval, which then ends quietly. One answer for a whole series
+// spares the server a request per instance, which costs it more than the sending. Raises as
+// RetrieveInstance, also after files were handed on.
+void RetrieveSeries(std::string_view reference, const TWebLogin& login,
+                    const std::function<bool(TByteBuffer&&)>& take);
 
 } // namespace tarvicon

@@ -3,7 +3,9 @@
 #include "util/Errors.h"
 #include "util/Strings.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace tarvicon {
 
@@ -133,6 +135,152 @@ std::vector<TMimePart> SplitMultipart(std::string_view body, std::string_view bo
         parts.push_back({headers.ContentType, body.substr(bodyStart, bodyEnd - bodyStart)});
         position = bodyEnd + 2;
     }
+}
+
+TMultipartReader::TMultipartReader(std::string_view boundary)
+    : boundary_(boundary), delimiter_("--" + boundary_), nextDelimiter_("\r\n" + delimiter_) {
+    if (boundary.empty()) RaiseError("the answer's Content-Type names no multipart boundary");
+}
+
+void TMultipartReader::Read(std::string_view bytes, const TTake& take) {
+    while (!bytes.empty() && state_ != TState::Done) {
+        if (state_ == TState::Body) {
+            // A sized body goes straight from the answer into its buffer.
+            const std::size_t count = std::min(bytes.size(), body_.size() - filled_);
+            std::memcpy(body_.data() + filled_, bytes.data(), count);
+            filled_ += count;
+            bytes.remove_prefix(count);
+            if (filled_ == body_.size()) state_ = TState::BodyEnd;
+            continue;
+        }
+        pending_.append(bytes);
+        bytes = {};
+        Process(take); // leaves nothing of a sized body behind in pending_
+    }
+}
+
+void TMultipartReader::Process(const TTake& take) {
+    const std::string_view all = pending_;
+    std::size_t position = 0;
+    for (;;) {
+        const std::string_view rest = all.substr(position);
+        if (state_ == TState::Opening) {
+            // The first delimiter opens the body or follows a preamble's line break.
+            if (rest.substr(0, delimiter_.size()) == delimiter_) {
+                position += delimiter_.size();
+                state_ = TState::Delimited;
+                continue;
+            }
+            if (rest.size() < delimiter_.size() &&
+                std::string_view(delimiter_).substr(0, rest.size()) == rest)
+                break;
+            const std::size_t found = all.find(nextDelimiter_, std::max(position, searchFrom_));
+            if (found == std::string_view::npos) {
+                searchFrom_ = all.size() - std::min(all.size(), nextDelimiter_.size() - 1);
+                break;
+            }
+            position = found + nextDelimiter_.size();
+            state_ = TState::Delimited;
+        } else if (state_ == TState::Delimited) {
+            if (rest.substr(0, 2) == "--") {
+                state_ = TState::Done;
+                pending_.clear();
+                searchFrom_ = 0;
+                return;
+            }
+            // Transport padding may follow a delimiter before its line break.
+            std::size_t lineEnd = 0;
+            while (lineEnd < rest.size() && (rest[lineEnd] == ' ' || rest[lineEnd] == '\t')) ++lineEnd;
+            if (lineEnd + 2 > rest.size()) break;
+            if (rest.substr(lineEnd, 2) != "\r\n")
+                RaiseError("the answer's boundary \"" + boundary_ + "\" is followed by other text");
+            position += lineEnd + 2;
+            state_ = TState::Headers;
+        } else if (state_ == TState::Headers) {
+            if (rest.size() < 2) break;
+            std::string_view block;
+            if (rest.substr(0, 2) == "\r\n") { // a part without headers
+                position += 2;
+            } else {
+                const std::size_t blank = rest.find("\r\n\r\n");
+                if (blank == std::string_view::npos) break;
+                block = rest.substr(0, blank);
+                position += blank + 4;
+            }
+            const THeaders headers = ReadHeaders(block);
+            contentType_ = headers.ContentType;
+            if (headers.HasLength && headers.Length <= kPlacedLength) {
+                body_ = TByteBuffer::EndingOnPage(headers.Length);
+                filled_ = std::min(headers.Length, all.size() - position);
+                if (filled_ > 0) std::memcpy(body_.data(), all.data() + position, filled_);
+                position += filled_;
+                state_ = filled_ == headers.Length ? TState::BodyEnd : TState::Body;
+                if (state_ == TState::Body) break; // the rest of the body comes with later bytes
+            } else if (headers.HasLength) {
+                // Memory for a longer part is taken only as its bytes arrive: a Content-Length
+                // is the sender's word.
+                expected_ = headers.Length;
+                state_ = TState::LongBody;
+            } else {
+                searchFrom_ = position;
+                state_ = TState::Unsized;
+            }
+        } else if (state_ == TState::LongBody) {
+            if (rest.size() < expected_) break;
+            body_ = TByteBuffer::EndingOnPage(expected_);
+            std::memcpy(body_.data(), rest.data(), expected_);
+            position += expected_;
+            state_ = TState::BodyEnd;
+        } else if (state_ == TState::BodyEnd) {
+            const std::size_t compared = std::min(rest.size(), nextDelimiter_.size());
+            if (rest.substr(0, compared) != std::string_view(nextDelimiter_).substr(0, compared))
+                RaiseError("a part does not end where its Content-Length says");
+            if (compared < nextDelimiter_.size()) break;
+            filled_ = 0;
+            take(std::move(contentType_), std::move(body_));
+            position += nextDelimiter_.size();
+            state_ = TState::Delimited;
+        } else if (state_ == TState::Unsized) {
+            const std::size_t found = all.find(nextDelimiter_, std::max(position, searchFrom_));
+            if (found == std::string_view::npos) {
+                searchFrom_ =
+                    std::max(position, all.size() - std::min(all.size(), nextDelimiter_.size() - 1));
+                break;
+            }
+            TByteBuffer body = TByteBuffer::EndingOnPage(found - position);
+            if (!body.empty()) std::memcpy(body.data(), all.data() + position, body.size());
+            take(std::move(contentType_), std::move(body));
+            position = found + nextDelimiter_.size();
+            state_ = TState::Delimited;
+        } else {
+            break; // Body and Done: nothing more to find here
+        }
+    }
+    pending_.erase(0, position);
+    searchFrom_ -= std::min(searchFrom_, position);
+}
+
+void TMultipartReader::Finish() const {
+    switch (state_) {
+    case TState::Done:
+        return;
+    case TState::Opening:
+        RaiseError("the answer holds no part with the boundary \"" + boundary_ + "\"");
+    case TState::Headers:
+        RaiseError("the answer ends inside a part's header");
+    case TState::Body:
+        RaiseError("the answer ends inside a part (" + std::to_string(filled_) + " of " +
+                   std::to_string(body_.size()) + " bytes)");
+    case TState::LongBody:
+        RaiseError("the answer ends inside a part (" + std::to_string(pending_.size()) + " of " +
+                   std::to_string(expected_) + " bytes)");
+    case TState::Unsized:
+        RaiseError("the answer ends inside a part");
+    case TState::Delimited:
+    case TState::BodyEnd:
+        break;
+    }
+    RaiseError("the answer ends before its closing boundary");
 }
 
 } // namespace tarvicon

@@ -52,9 +52,14 @@ TByteBuffer::TByteBuffer(std::size_t size) : size_(size) {
 }
 
 TByteBuffer TByteBuffer::EndingOnPage(std::size_t size) {
+    return PageAt(size, size);
+}
+
+TByteBuffer TByteBuffer::PageAt(std::size_t size, std::size_t boundary) {
+    if (boundary > size) throw std::out_of_range("TByteBuffer::PageAt");
     if (size < kMappedFrom) return TByteBuffer(size);
     const std::size_t page = PageSize();
-    const std::size_t lead = (page - size % page) % page;
+    const std::size_t lead = (page - boundary % page) % page;
     // Files are read once and then either handed on page by page or freed: no huge-page hint,
     // whose fresh pages take far longer to fault in here than the small ones.
     TByteBuffer buffer = Mapped(lead + size, false);

@@ -26,6 +26,10 @@ public:
     // no huge-page hint): a file read into it whose pixel data closes it with whole pages can
     // hand those pages over with TakePages.
     static TByteBuffer EndingOnPage(std::size_t size);
+    // `size` zero bytes placed so that offset `boundary` (at most `size`) falls on a page
+    // boundary, mapped and faulted in as EndingOnPage: an answer whose file ends some bytes
+    // before the answer does.
+    static TByteBuffer PageAt(std::size_t size, std::size_t boundary);
     // Takes over a string and stands for its `size` bytes from `offset` on (which must lie
     // inside it): bytes read from a file become the buffer without a copy.
     static TByteBuffer Adopt(std::string&& owner, std::size_t offset, std::size_t size);

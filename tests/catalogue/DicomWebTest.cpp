@@ -6,6 +6,7 @@
 
 #include "catalogue/CommandLines.h"
 #include "catalogue/DicomTrees.h"
+#include "catalogue/FlatCaches.h"
 #include "dicom/QidoAnswers.h"
 #include "support/OrthancServers.h"
 #include "support/StudyFiles.h"
@@ -206,8 +207,7 @@ TEST_F(DicomWebServer, FailuresNameTheServerAndFileNothing) {
         {"dicomweb:" + root + "/studies/" + study,
          "The DICOMweb server " + root + " refused the user name or password (HTTP 401)"},
         {"dicomweb:" + server_->RootWithLogin() + "/no-root/studies/" + study,
-         "The DICOMweb server " + root + "/no-root does not know /studies/" + study +
-             "/instances (HTTP 404)"},
+         "The DICOMweb server " + root + "/no-root does not know /studies/" + study + "/series (HTTP 404)"},
         {"dicomweb:" + server_->RootWithLogin() + "/studies/9.9.9",
          "The DICOMweb server " + root + " holds no instance of study 9.9.9"},
         {"dicomweb:" + server_->RootWithLogin() + "/studies/" + study + "/series/9.9.9",
@@ -315,10 +315,45 @@ TEST_F(DicomWebBadAnswers, NotJsonBadUidsAndCutShortSayWhatIsWrong) {
                   " sent an answer that cannot be read: an instance without a series or instance UID");
     EXPECT_TRUE(tree.Roots().empty());
 
+    // A server that does not say how many instances a series holds: its instances are listed page
+    // by page, whether it pages or answers everything each time.
+    for (const char* root : {"paged", "unpaged"}) {
+        const auto references = ListInstances(ParseDicomWebAddress("dicomweb:" + Root(root) + "/studies/1"));
+        ASSERT_EQ(references.size(), 40u) << root;
+        EXPECT_EQ(references.front(), "dicomweb:" + Root(root) + "/studies/1/series/2/instances/3.0");
+        EXPECT_EQ(references.back(), "dicomweb:" + Root(root) + "/studies/1/series/2/instances/3.39");
+    }
+
     const std::string instance = "dicomweb:" + Root("cut") + "/studies/1/series/2/instances/3";
     EXPECT_EQ(test::ErrorOf([&] { RetrieveInstance(instance, {}); }),
               "The DICOMweb server " + Root("cut") +
                   " sent an answer that cannot be read: the answer ends inside a part (132 of 1000 bytes)");
+    std::vector<std::size_t> sizes;
+    EXPECT_EQ(test::ErrorOf([&] {
+                  RetrieveSeries("dicomweb:" + Root("cut") + "/studies/1/series/2", {},
+                                 [&](TByteBuffer&& file) {
+                                     sizes.push_back(file.size());
+                                     return true;
+                                 });
+              }),
+              "The DICOMweb server " + Root("cut") +
+                  " sent an answer that cannot be read: the answer ends inside a part (132 of 1000 bytes)");
+    EXPECT_TRUE(sizes.empty());
+    // A series stands for as many entries as the server listed; its files fill them in order,
+    // files beyond them become entries of their own, entries left over are consumed.
+    const std::string two = "dicomweb:" + Root("two") + "/studies/1/series/2";
+    for (const int listed : {1, 2, 3}) {
+        TFlatCache cache;
+        cache.Add(two, listed);
+        while (!cache.Settled() && cache.FindFirst({TEntryState::Queued, TEntryState::Fetching}) >= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::string files;
+        while (const auto taken = cache.TakeFirst({TEntryState::Fetched, TEntryState::Failed}))
+            files += std::string(taken->Bytes.view()) + taken->Text + ";";
+        EXPECT_EQ(files, "first;second;") << listed;
+        EXPECT_EQ(cache.Count(), std::max(listed, 2));
+        EXPECT_EQ(cache.FindFirst({TEntryState::Queued, TEntryState::Fetching, TEntryState::Fetched}), -1);
+    }
     // In a load the cut instance is one unreadable file: an error node, no series.
     EXPECT_EQ(LoadAddress(tree, "dicomweb:" + Root("cut") + "/studies/1"), "");
     EXPECT_EQ(tree.ErrorCount(), 1);

@@ -6,10 +6,56 @@
 #include "dicom/QidoAnswers.h"
 #include "support/TestSupport.h"
 
+#include <cstdint>
+#include <functional>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace tarvicon {
 namespace {
+
+// What a multipart body gives: its parts as "type|body" lines, or the error message.
+std::string PartsOrError(const std::function<std::vector<std::pair<std::string, std::string>>()>& split) {
+    try {
+        std::string text;
+        for (const auto& [type, body] : split()) text += type + "|" + body + "\n";
+        return text;
+    } catch (const std::exception& error) {
+        return std::string("error: ") + error.what();
+    }
+}
+
+std::string Split(const std::string& body, const std::string& boundary) {
+    return PartsOrError([&] {
+        std::vector<std::pair<std::string, std::string>> parts;
+        for (const TMimePart& part : SplitMultipart(body, boundary))
+            parts.emplace_back(part.ContentType, std::string(part.Body));
+        return parts;
+    });
+}
+
+// The streaming reader fed `chunk` bytes at a time.
+std::string ReadInChunks(const std::string& body, const std::string& boundary, std::size_t chunk) {
+    return PartsOrError([&] {
+        std::vector<std::pair<std::string, std::string>> parts;
+        TMultipartReader reader(boundary);
+        for (std::size_t at = 0; at < body.size(); at += chunk)
+            reader.Read(std::string_view(body).substr(at, chunk),
+                        [&](std::string&& type, TByteBuffer&& part) {
+                            parts.emplace_back(std::move(type), std::string(part.view()));
+                        });
+        reader.Finish();
+        return parts;
+    });
+}
+
+// The streaming reader gives what the splitter gives, however the body arrives.
+void ExpectTheReaderAgrees(const std::string& body, const std::string& boundary) {
+    const std::string whole = Split(body, boundary);
+    for (const std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(5), body.size() + 1})
+        EXPECT_EQ(ReadInChunks(body, boundary, chunk), whole) << "chunks of " << chunk << " in: " << body;
+}
 
 TEST(Multipart, BoundaryOfContentType) {
     const struct {
@@ -43,6 +89,21 @@ TEST(Multipart, SplitsParts) {
     EXPECT_EQ(parts[0].ContentType, "a/b");
     EXPECT_EQ(parts[0].Body, "");
     EXPECT_TRUE(SplitMultipart("--B--\r\n", "B").empty());
+
+    for (const std::string& body :
+         {withLength, std::string("preamble\r\n--B \r\ncontent-type: a/b\r\n\r\n\r\n--B--"),
+          std::string("--B--\r\n"),
+          std::string("--B\r\nContent-Length: 0\r\n\r\n\r\n--B\r\n\r\n-\r\n--\r\n--B--epilogue"),
+          "--B\r\nContent-Length: 300000\r\n\r\n" + std::string(300000, 'p') + "\r\n--B--"})
+        ExpectTheReaderAgrees(body, "B");
+    // A sized part arrives in a buffer ending on a page, so its whole pages can move on.
+    TMultipartReader reader("B");
+    std::vector<TByteBuffer> bodies;
+    reader.Read("--B\r\nContent-Length: 524288\r\n\r\n" + std::string(524288, 'p') + "\r\n--B--",
+                [&](std::string&&, TByteBuffer&& body) { bodies.push_back(std::move(body)); });
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bodies[0].data()) % 4096, 0u);
+    EXPECT_TRUE(reader.Done());
 }
 
 TEST(Multipart, BadBodiesSayWhatIsWrong) {
@@ -71,11 +132,18 @@ TEST(Multipart, BadBodiesSayWhatIsWrong) {
         {"--B\r\nContent-Length: -1\r\n\r\n", "B", "a part has the Content-Length \"-1\""},
         {"--B\r\n\r\nDICM\r\n--", "B", "the answer ends inside a part"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(test::ErrorOf([&] { SplitMultipart(c.Body, c.Boundary); }), c.Message) << c.Body;
+        ExpectTheReaderAgrees(c.Body, c.Boundary);
+    }
+    // A long part's memory comes with its bytes, not with its Content-Length.
+    EXPECT_EQ(ReadInChunks("--B\r\nContent-Length: 999999999999\r\n\r\nDICM", "B", 3),
+              "error: the answer ends inside a part (4 of 999999999999 bytes)");
     // Every cut of a good body fails with a message, never reading past it.
-    for (std::size_t n = 0; n < good.size() - 2; ++n)
+    for (std::size_t n = 0; n < good.size() - 2; ++n) {
         EXPECT_THROW(SplitMultipart(good.substr(0, n), "B"), std::exception) << n;
+        ExpectTheReaderAgrees(good.substr(0, n), "B");
+    }
 }
 
 TEST(QidoAnswer, ReadsDatasets) {
