@@ -2,7 +2,8 @@
 # Loading a 400-instance 512 x 512 series from a PACS on loopback: Orthanc with its DICOMweb plugin,
 # started here on a free port with its own storage, filled through its REST API. Compares
 # `tarvicon-cli tree dicomweb:...` with curl fetching the same instances over eight parallel
-# connections and with a Python client (requests + pydicom, eight threads, every pixel decoded);
+# connections, with curl fetching each series in one answer (as tarvicon-cli does), and with a
+# Python client (requests + pydicom, eight threads, every pixel decoded);
 # each the median of 5 runs taken in turns (RUNS=N), and the ratios; the local folder's load as
 # well, for what decoding and squeezing cost.
 # usage: bench/dicomweb/run.sh [FOLDER]   (FOLDER: the series; written by bench/loading/make_series.py
