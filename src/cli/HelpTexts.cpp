@@ -41,7 +41,7 @@ Example:
 )";
 
 constexpr const char* kTree =
-    R"(usage: tarvicon-cli tree [-wPREFIX] [-kKEY] [--config DOC] PATH... [--add PATH...]
+    R"(usage: tarvicon-cli tree [-wPREFIX] [-kKEY] [--config DOC] [--time] PATH... [--add PATH...]
 
 Loads as the viewer's command line does and prints the study tree, one node per line; a node
 holding a series or image adds [#SERIAL WxHxD pxP metrics X,Y,Z origin X,Y,Z volume 0|1].
@@ -51,6 +51,7 @@ holding a series or image adds [#SERIAL WxHxD pxP metrics X,Y,Z origin X,Y,Z vol
   -wPREFIX      put before each instance key of an index document
   -kKEY         the key of the protected files of an index document
   --config DOC  a configuration document, as at the viewer's start
+  --time        say on standard error how long the load took ("Loaded in MS ms")
   --add PATH... a second load run into the same study, as the viewer's Add folder
 A path that does not exist, or a load that finds no DICOM file, fails with exit status 1.
 
