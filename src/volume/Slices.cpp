@@ -13,6 +13,15 @@
 #include <optional>
 #include <thread>
 
+// The hot loops in an AVX2 and a plain version, chosen once when the program is loaded. Under
+// ThreadSanitizer the choosing code would run before the sanitizer's own start, so that build
+// keeps the plain version only.
+#if defined(__SANITIZE_THREAD__)
+#define TARVICON_AVX2_CLONES
+#else
+#define TARVICON_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tarvicon {
 
 // The renderer reads 16-bit samples in the host's order, as the decoders stored them.
@@ -207,10 +216,9 @@ struct TLineSet {
 };
 
 // The same, remembering the list position of the winner (a later position wins ties).
-__attribute__((target_clones("avx2", "default"))) void MaxLineAt(std::int16_t* __restrict acc,
-                                                                 std::int16_t* __restrict at,
-                                                                 const std::uint16_t* __restrict src,
-                                                                 std::int64_t n, std::int16_t position) {
+TARVICON_AVX2_CLONES void MaxLineAt(std::int16_t* __restrict acc, std::int16_t* __restrict at,
+                                    const std::uint16_t* __restrict src, std::int64_t n,
+                                    std::int16_t position) {
     std::int64_t m = 0;
     const TVecS16 p = TVecS16{} + position;
     for (; m + kLanes <= n; m += kLanes) {
@@ -231,9 +239,9 @@ __attribute__((target_clones("avx2", "default"))) void MaxLineAt(std::int16_t* _
         }
 }
 
-__attribute__((target_clones("avx2", "default"))) void
-SumLine(std::uint32_t* __restrict sum, std::uint32_t* __restrict count, const std::uint16_t* __restrict src,
-        std::int64_t n, std::uint16_t threshold, std::uint32_t times) {
+TARVICON_AVX2_CLONES void SumLine(std::uint32_t* __restrict sum, std::uint32_t* __restrict count,
+                                  const std::uint16_t* __restrict src, std::int64_t n,
+                                  std::uint16_t threshold, std::uint32_t times) {
     std::int64_t m = 0;
     const TVecU32x8 t = TVecU32x8{} + threshold, w = TVecU32x8{} + times;
     for (; m + 8 <= n; m += 8) {
@@ -257,9 +265,9 @@ SumLine(std::uint32_t* __restrict sum, std::uint32_t* __restrict count, const st
 }
 
 // The four-at-a-time form: fewer passes over the accumulator, four streams in flight.
-__attribute__((target_clones("avx2", "default"))) void
-MaxLine4(std::int16_t* __restrict acc, const std::uint16_t* __restrict a, const std::uint16_t* __restrict b,
-         const std::uint16_t* __restrict c, const std::uint16_t* __restrict d, std::int64_t n) {
+TARVICON_AVX2_CLONES void MaxLine4(std::int16_t* __restrict acc, const std::uint16_t* __restrict a,
+                                   const std::uint16_t* __restrict b, const std::uint16_t* __restrict c,
+                                   const std::uint16_t* __restrict d, std::int64_t n) {
     std::int64_t m = 0;
     for (; m + kLanes <= n; m += kLanes) {
         TVecS16 r, va, vb, vc, vd;
@@ -392,9 +400,8 @@ void SlabLines(const TLineSet& lines, std::span<const TSlabEntry> entries, const
 
 // Rays that run along memory: each pixel of a picture row reduces one run of neighbouring
 // samples; the pixels' runs start step samples apart.
-__attribute__((target_clones("avx2", "default"))) void RunMaxima(const std::uint16_t* first,
-                                                                 std::int64_t step, std::int64_t pixels,
-                                                                 std::int64_t n, std::uint16_t* result) {
+TARVICON_AVX2_CLONES void RunMaxima(const std::uint16_t* first, std::int64_t step, std::int64_t pixels,
+                                    std::int64_t n, std::uint16_t* result) {
     for (std::int64_t j = 0; j < pixels; ++j) {
         const std::uint16_t* src = first + j * step;
         TVecS16 acc{};
@@ -411,10 +418,9 @@ __attribute__((target_clones("avx2", "default"))) void RunMaxima(const std::uint
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void RunSums(const std::uint16_t* first, std::int64_t step,
-                                                               std::int64_t pixels, std::int64_t n,
-                                                               std::uint16_t threshold, std::uint32_t* sums,
-                                                               std::uint32_t* counts) {
+TARVICON_AVX2_CLONES void RunSums(const std::uint16_t* first, std::int64_t step, std::int64_t pixels,
+                                  std::int64_t n, std::uint16_t threshold, std::uint32_t* sums,
+                                  std::uint32_t* counts) {
     const TVecU32x8 t = TVecU32x8{} + threshold, one = TVecU32x8{} + 1;
     for (std::int64_t j = 0; j < pixels; ++j) {
         const std::uint16_t* src = first + j * step;
