@@ -11,6 +11,7 @@
 #include <iterator>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -71,6 +72,19 @@ struct TFlatCache::TShared {
 
 namespace {
 
+// Runs a fetch; its failure's message, or nothing when it succeeded.
+template <typename Fetch>
+std::optional<std::string> FailureOf(const Fetch& fetch) {
+    try {
+        fetch();
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    } catch (...) {
+        return std::string("Unknown error");
+    }
+}
+
 // The bytes a fetch gives, unscrambled while a key is set.
 TByteBuffer Unscrambled(TByteBuffer&& bytes, const std::string& key, const std::string& keyDigest) {
     if (key.empty()) return std::move(bytes);
@@ -86,9 +100,7 @@ void StreamSeries(TFlatCache::TShared& shared, const std::string& reference,
                   const std::vector<std::size_t>& claimed, const std::string& key,
                   const std::string& keyDigest, const TWebLogin& login, std::uint64_t generation) {
     std::size_t parts = 0;
-    std::string failure;
-    bool failed = false;
-    try {
+    const std::optional<std::string> failure = FailureOf([&] {
         RetrieveSeries(reference, login, [&](TByteBuffer&& file) {
             TByteBuffer bytes = Unscrambled(std::move(file), key, keyDigest);
             std::unique_lock lock(shared.Lock);
@@ -115,13 +127,7 @@ void StreamSeries(TFlatCache::TShared& shared, const std::string& reference,
             });
             return generation == shared.Generation && shared.MaxThreads != 0;
         });
-    } catch (const std::exception& error) {
-        failure = error.what();
-        failed = true;
-    } catch (...) {
-        failure = "Unknown error";
-        failed = true;
-    }
+    });
     std::lock_guard lock(shared.Lock);
     if (generation != shared.Generation) return;
     --shared.ActiveCount;
@@ -129,9 +135,9 @@ void StreamSeries(TFlatCache::TShared& shared, const std::string& reference,
         if (claimed[part] >= shared.Entries.size()) continue;
         TEntry& entry = shared.Entries[claimed[part]];
         if (entry.State != TEntryState::Fetching || entry.Text != reference) continue;
-        entry.Text = failed ? failure : std::string();
-        entry.State = failed ? TEntryState::Failed : TEntryState::Consumed;
-        if (failed) shared.WaitingBytes += entry.Size();
+        entry.Text = failure.value_or(std::string());
+        entry.State = failure ? TEntryState::Failed : TEntryState::Consumed;
+        if (failure) shared.WaitingBytes += entry.Size();
     }
 }
 
@@ -183,17 +189,8 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
         }
 
         TByteBuffer bytes;
-        std::string failure;
-        bool failed = false;
-        try {
-            bytes = FetchReference(reference, key, keyDigest, login);
-        } catch (const std::exception& error) {
-            failure = error.what();
-            failed = true;
-        } catch (...) {
-            failure = "Unknown error";
-            failed = true;
-        }
+        std::optional<std::string> failure =
+            FailureOf([&] { bytes = FetchReference(reference, key, keyDigest, login); });
 
         {
             std::lock_guard lock(shared->Lock);
@@ -203,9 +200,9 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
                 if (index < shared->Entries.size()) {
                     TEntry& entry = shared->Entries[index];
                     if (entry.State == TEntryState::Fetching && entry.Text == reference) {
-                        entry.Text = std::move(failure);
+                        entry.State = failure ? TEntryState::Failed : TEntryState::Fetched;
+                        entry.Text = std::move(failure).value_or(std::string());
                         entry.Bytes = std::move(bytes);
-                        entry.State = failed ? TEntryState::Failed : TEntryState::Fetched;
                         shared->WaitingBytes += entry.Size();
                     }
                 }
