@@ -15,9 +15,14 @@
 #include <QSettings>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tarvicon {
@@ -339,6 +344,10 @@ TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {
     image.Size = 128;
     fs::create_directories(more);
     test::WriteSeries(more, "more", 400, image);
+    // A file that cannot arrive until it is written (a pipe): the run stays open however fast the
+    // other files load, so the dialog is seen while it runs.
+    const fs::path held = more / "held";
+    ASSERT_EQ(mkfifo(held.c_str(), 0600), 0);
     browseAnswer_ = more.string();
     form_->Root().FindNode("detail/series/add")->NotifyListeners();
     TProgressForm* progress = form_->findChild<TProgressForm*>();
@@ -348,6 +357,15 @@ TEST_F(MainFormTest, EscInTheProgressDialogCancelsASecondLoad) {
     ASSERT_TRUE(progress->isVisible());
     QTest::keyClick(progress, Qt::Key_Escape);
     RunIdle();
+    // The fetch waiting for the pipe ends (its result is dropped with the cancelled run).
+    for (int i = 0; i < 200; ++i) {
+        const int writer = open(held.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            close(writer);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_FALSE(form_->Tree().Loading());
     EXPECT_NE(Series("Head"), nullptr);
     EXPECT_NE(Series("Chest"), nullptr);
