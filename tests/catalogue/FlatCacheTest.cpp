@@ -444,6 +444,29 @@ TEST_F(FlatCache, ClearDuringAFetchDropsTheLateResult) {
     EXPECT_EQ(cache.MaxActive(), 1);
 }
 
+TEST_F(FlatCache, TruncateTakesBackTheLaterEntriesAndDropsTheirLateResults) {
+    TTestHttpServer server;
+    server.Serve("slow.dcm", "late bytes");
+    server.Hold();
+    TFlatCache cache;
+    const std::string kept = File("kept.dcm", "kept bytes");
+    cache.Add(kept);
+    cache.Add(server.Url("slow.dcm"));
+    cache.Add(File("queued.dcm", "queued bytes"), 3);
+    ASSERT_TRUE(WaitUntil([&] { return server.InFlight() == 1; }));
+    cache.Truncate(1);
+    EXPECT_EQ(cache.Count(), 1);
+    cache.Truncate(5); // nothing beyond the end
+    EXPECT_EQ(cache.Count(), 1);
+    server.ReleaseAll();
+    ASSERT_TRUE(WaitUntil([&] { return server.Answered() == 1; }));
+    ASSERT_TRUE(WaitIdle(cache));
+    EXPECT_EQ(cache.Count(), 1);
+    EXPECT_EQ(cache.Text(0), "kept bytes");
+    // The removed fetch still ended as a fetch: nothing is left counted as running.
+    EXPECT_EQ(cache.ActiveCount(), 0);
+}
+
 TEST_F(FlatCache, ClearDropsTheLateResultOfTheSameReferenceQueuedAgain) {
     TTestHttpServer server;
     server.Hold();
