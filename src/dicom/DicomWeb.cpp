@@ -276,7 +276,7 @@ bool Perform(const std::string& root, const std::string& path, const TWebLogin& 
         RaiseError(server + " refused the user name or password (HTTP " + std::to_string(status) + ")");
     if (status == 404)
         RaiseError(server + " does not know " + path.substr(0, path.find('?')) + " (HTTP 404)");
-    if (status >= 400 || status < 200) RaiseError(server + " answered HTTP " + std::to_string(status));
+    if (status < 200 || status >= 300) RaiseError(server + " answered HTTP " + std::to_string(status));
     if (contentType) *contentType = ContentTypeOf(c);
     return true;
 }
