@@ -263,6 +263,7 @@ bool TDicomTree::PruneRun(TTreeNode& node) {
         if (PruneRun(**it)) {
             ReleaseNodes(**it);
             it = children.erase(it);
+            KeysChanged(node);
         } else {
             ++it;
         }
@@ -284,6 +285,7 @@ void TDicomTree::Clear() {
     ChangingStructure([&] {
         ReleaseNodes(root_);
         root_.children_.clear();
+        KeysChanged(root_);
     });
 }
 
@@ -296,6 +298,7 @@ TDicomObject& TDicomTree::AddObject(std::unique_ptr<TDicomObject> object, const 
         node->parent_ = &root_;
         node->object_ = std::move(object);
         root_.children_.push_back(std::move(node));
+        KeysChanged(root_);
     });
     return added;
 }
@@ -312,21 +315,50 @@ TDicomObject& TDicomTree::AddCuboidFile(const std::string& path) {
 TTreeNode& TDicomTree::FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                                  const std::string& caption) {
     const std::string wanted = NormalKey(key);
-    for (auto& child : parent.children_) {
-        if (child->keyCache_.empty()) {
-            const TTreeNode* holder = FirstWithObject(*child);
-            if (!holder) continue;
-            child->keyCache_ = "=" + NormalKey(LevelKey(*holder->Object(), keyNames));
-        }
-        if (std::string_view(child->keyCache_).substr(1) == wanted) return *child;
-    }
+    if (TTreeNode* found = FindChild(parent, keyNames, wanted)) return *found;
     auto node = std::make_unique<TTreeNode>();
     node->keyCache_ = "=" + wanted;
     node->caption_ = caption;
     node->parent_ = &parent;
     node->picture_ = TNodePicture(parent.parent_ ? parent.Level() + 3 : 2);
     parent.children_.push_back(std::move(node));
-    return *parent.children_.back();
+    TTreeNode& added = *parent.children_.back();
+    if (parent.keyIndexValid_ && parent.keysIndexed_ + 1 == parent.children_.size()) {
+        // No earlier sibling has the key, so the new child is the first of it.
+        parent.keyIndex_.emplace(std::string_view(added.keyCache_).substr(1), parent.keysIndexed_++);
+    }
+    return added;
+}
+
+TTreeNode* TDicomTree::FindChild(TTreeNode& parent, const std::string& keyNames, std::string_view wanted) {
+    auto& children = parent.children_;
+    if (!parent.keyIndexValid_ || parent.keysIndexed_ != children.size()) {
+        // A child's key comes from the first object below it. A child with none has no key yet
+        // and may get one later: the index is then built again at the next look.
+        parent.keyIndex_.clear();
+        bool whole = true;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            TTreeNode& child = *children[i];
+            if (child.keyCache_.empty()) {
+                const TTreeNode* holder = FirstWithObject(child);
+                if (!holder) {
+                    whole = false;
+                    continue;
+                }
+                child.keyCache_ = "=" + NormalKey(LevelKey(*holder->Object(), keyNames));
+            }
+            parent.keyIndex_.try_emplace(std::string_view(child.keyCache_).substr(1), i);
+        }
+        parent.keysIndexed_ = children.size();
+        parent.keyIndexValid_ = whole;
+    }
+    const auto found = parent.keyIndex_.find(wanted);
+    if (found == parent.keyIndex_.end()) return nullptr;
+    TTreeNode* child = children[found->second].get();
+    if (std::string_view(child->keyCache_).substr(1) == wanted) return child;
+    // The children moved without KeysChanged: look again with a fresh index.
+    KeysChanged(parent);
+    return FindChild(parent, keyNames, wanted);
 }
 
 std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
@@ -367,6 +399,7 @@ std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
             node->object_ = std::move(object);
             filedThisRun_.insert(node->object_.get());
             root_.children_.push_back(std::move(node));
+            KeysChanged(root_);
             imageNode = root_.children_.back().get();
         }
         imageNode->caption_ = std::string(Trim(imageNode->caption_ + " Error: " + *readFailure));
@@ -573,6 +606,7 @@ bool TDicomTree::Merge(TTreeNode& parent) {
         ++loadedCount_;
     }
     children.clear();
+    KeysChanged(parent);
     const std::string modality = array->GetValue("Modality");
     const int count = array->ImageCount();
     const std::string caption = std::string(Trim(parent.caption_.substr(0, parent.caption_.find('(')))) +
@@ -602,6 +636,7 @@ bool TDicomTree::Merge(TTreeNode& parent) {
     sibling->keyCache_ = parent.keyCache_;
     sibling->object_ = std::move(array);
     parent.parent_->children_.push_back(std::move(sibling));
+    KeysChanged(*parent.parent_);
     return true;
 }
 
@@ -610,6 +645,7 @@ void TDicomTree::SortCaptions(TTreeNode& parent) {
         return compareCaptions_ ? compareCaptions_(a->caption_, b->caption_) < 0 : a->caption_ < b->caption_;
     };
     std::stable_sort(parent.children_.begin(), parent.children_.end(), compare);
+    KeysChanged(parent);
     for (auto& child : parent.children_) SortCaptions(*child);
 }
 

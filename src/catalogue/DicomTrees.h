@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -59,6 +61,12 @@ private:
     // all share its key, so it never changes; keeping it spares a value lookup per sibling
     // and file.
     std::string keyCache_;
+    // The first child of each key, by position among children_, so that filing a file among
+    // thousands of images costs no look at every sibling. Valid only while keysIndexed_ equals
+    // the number of children; any change to children_ other than filing drops it (KeysChanged).
+    std::unordered_map<std::string_view, std::size_t> keyIndex_;
+    std::size_t keysIndexed_ = 0;
+    bool keyIndexValid_ = false;
 };
 
 class TDicomTree;
@@ -202,6 +210,10 @@ private:
     void DropPending();
     TTreeNode& FindOrAdd(TTreeNode& parent, const std::string& keyNames, const std::string& key,
                          const std::string& caption);
+    // The first child of parent whose level key is `wanted` (normalised), or null.
+    static TTreeNode* FindChild(TTreeNode& parent, const std::string& keyNames, std::string_view wanted);
+    // Whatever was done to parent's children besides filing: the index by key is built again.
+    static void KeysChanged(TTreeNode& parent) { parent.keyIndexValid_ = false; }
     // Ends a run: on a cancel what the run filed goes; after too many errors the last one is told.
     void StopRun(bool cancelled, const std::string& lastFailure);
     // Removes the nodes of the objects this run filed and the nodes that are left empty.

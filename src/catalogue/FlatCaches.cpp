@@ -52,6 +52,10 @@ struct TFlatCache::TShared {
     TWebLogin WebLogin;
     // Counts the Clear calls: a fetch whose generation is gone belongs to a removed queue.
     std::uint64_t Generation = 0;
+    // Every entry before FirstLive is consumed and none before FirstQueued is queued: the looks
+    // for the next entry start there rather than at the front of a queue of thousands of files.
+    std::size_t FirstLive = 0;
+    std::size_t FirstQueued = 0;
 
     static constexpr std::size_t kMaxWaitingBytes = std::size_t(64) << 20;
 
@@ -63,6 +67,21 @@ struct TFlatCache::TShared {
         if (!Waiting(entry.State)) return;
         WaitingBytes -= std::min(WaitingBytes, entry.Size());
         Room.notify_all();
+    }
+
+    // The first entry that is not consumed (or the end).
+    std::size_t LiveFrom() {
+        while (FirstLive < Entries.size() && Entries[FirstLive].State == TEntryState::Consumed) ++FirstLive;
+        return FirstLive;
+    }
+    // Where a look for entries in one of `states` starts.
+    std::size_t SearchFrom(std::initializer_list<TEntryState> states) {
+        return InSet(TEntryState::Consumed, states) ? 0 : LiveFrom();
+    }
+    // The entries are gone from `count` on.
+    void Shortened(std::size_t count) {
+        FirstLive = std::min(FirstLive, count);
+        FirstQueued = std::min(FirstQueued, count);
     }
 
     void CheckIndex(int index) const {
@@ -155,8 +174,10 @@ void FetchLoop(std::shared_ptr<TFlatCache::TShared> shared) {
                 return shared->WaitingBytes < TFlatCache::TShared::kMaxWaitingBytes ||
                        shared->MaxThreads == 0;
             });
-            const auto found = std::find_if(shared->Entries.begin(), shared->Entries.end(),
+            const auto found = std::find_if(shared->Entries.begin() + std::ptrdiff_t(shared->FirstQueued),
+                                            shared->Entries.end(),
                                             [](const TEntry& e) { return e.State == TEntryState::Queued; });
+            shared->FirstQueued = std::size_t(found - shared->Entries.begin());
             if (found == shared->Entries.end()) {
                 // Leaving in the same locked step as finding nothing: an Add that comes after
                 // this sees the lower ThreadCount and starts a thread of its own.
@@ -239,6 +260,7 @@ TFlatCache::TFlatCache() : shared_(std::make_shared<TShared>()) {}
 TFlatCache::~TFlatCache() {
     std::unique_lock lock(shared_->Lock);
     shared_->Entries.clear();
+    shared_->Shortened(0);
     ++shared_->Generation;
     shared_->ActiveCount = 0;
     shared_->MaxActive = 0;
@@ -284,6 +306,7 @@ int TFlatCache::Add(const std::string& reference, int times) {
 void TFlatCache::Clear() {
     std::lock_guard lock(shared_->Lock);
     shared_->Entries.clear();
+    shared_->Shortened(0);
     ++shared_->Generation;
     shared_->MaxActive = 0;
     shared_->ActiveCount = 0;
@@ -300,11 +323,12 @@ void TFlatCache::Truncate(int count) {
     // A fetch of a removed entry finds its index gone (or another reference there) and drops
     // its result; it still counts as active until it ends, as it is.
     entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end());
+    shared_->Shortened(keep);
 }
 
 int TFlatCache::FindFirst(std::initializer_list<TEntryState> states) const {
     std::lock_guard lock(shared_->Lock);
-    for (std::size_t i = 0; i < shared_->Entries.size(); ++i)
+    for (std::size_t i = shared_->SearchFrom(states); i < shared_->Entries.size(); ++i)
         if (InSet(shared_->Entries[i].State, states)) return static_cast<int>(i);
     return -1;
 }
@@ -335,6 +359,9 @@ void TFlatCache::SetState(int index, TEntryState state) {
         if (TShared::Waiting(state) && !TShared::Waiting(entry.State)) shared_->WaitingBytes += entry.Size();
         if (!TShared::Waiting(state)) shared_->Release(entry);
         entry.State = state;
+        const auto at = static_cast<std::size_t>(index);
+        if (state != TEntryState::Consumed) shared_->FirstLive = std::min(shared_->FirstLive, at);
+        if (state == TEntryState::Queued) shared_->FirstQueued = std::min(shared_->FirstQueued, at);
     }
     if (state == TEntryState::Queued) StartThreadIfNeeded();
 }
@@ -351,7 +378,7 @@ void TFlatCache::MarkConsumed(int index) {
 
 std::optional<TTakenEntry> TFlatCache::TakeFirst(std::initializer_list<TEntryState> states) {
     std::lock_guard lock(shared_->Lock);
-    for (std::size_t i = 0; i < shared_->Entries.size(); ++i) {
+    for (std::size_t i = shared_->SearchFrom(states); i < shared_->Entries.size(); ++i) {
         TEntry& entry = shared_->Entries[i];
         if (!InSet(entry.State, states)) continue;
         shared_->Release(entry);
@@ -409,7 +436,7 @@ int TFlatCache::MaxActive() const {
 bool TFlatCache::Settled() const {
     std::lock_guard lock(shared_->Lock);
     return shared_->ThreadCount == 0 &&
-           std::all_of(shared_->Entries.begin(), shared_->Entries.end(),
+           std::all_of(shared_->Entries.begin() + std::ptrdiff_t(shared_->LiveFrom()), shared_->Entries.end(),
                        [](const TEntry& e) { return e.State == TEntryState::Consumed; });
 }
 

@@ -303,6 +303,29 @@ TEST_F(FlatCache, ReadsLocalFiles) {
     EXPECT_EQ(cache.MaxActive(), 0);
 }
 
+TEST_F(FlatCache, EntriesSetBackBehindTheTakenOnesAreFoundAgain) {
+    TFlatCache cache;
+    for (const char* name : {"a", "b", "c"}) cache.Add(File(name, name));
+    ASSERT_TRUE(WaitIdle(cache));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(cache.TakeFirst({TEntryState::Fetched}));
+    ASSERT_TRUE(cache.Settled());
+
+    // Queued again: a thread takes it up though every later entry was taken (its reference
+    // went with its bytes, so the fetch fails).
+    cache.SetState(0, TEntryState::Queued);
+    ASSERT_TRUE(WaitIdle(cache));
+    const auto again = cache.TakeFirst({TEntryState::Failed, TEntryState::Fetched});
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Index, 0);
+
+    cache.SetState(1, TEntryState::Failed);
+    EXPECT_FALSE(cache.Settled());
+    EXPECT_EQ(cache.FindFirst({TEntryState::Failed, TEntryState::Fetched}), 1);
+    ASSERT_TRUE(cache.TakeFirst({TEntryState::Failed}));
+    EXPECT_TRUE(cache.Settled());
+    EXPECT_EQ(cache.FindFirst({TEntryState::Failed, TEntryState::Fetched}), -1);
+}
+
 TEST_F(FlatCache, MissingFilesFailWithTheOpenError) {
     TFlatCache cache;
     const std::string missing = (temp_.Path() / "missing.dcm").string();
