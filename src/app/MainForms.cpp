@@ -373,6 +373,7 @@ void TForm1::IdleWork() {
         // (with the tree and the progress dialog painted) after every millisecond would cost
         // more than the files.
         const std::uint64_t sliceStart = host_.TickCount();
+        const TDicomTreeView::TRowHold rows(*treeView_);
         while (tree_.LoadStep() && tree_.Loading() && host_.TickCount() - sliceStart < kLoadSliceMs) {
         }
     });

@@ -123,14 +123,25 @@ TDicomTreeView::~TDicomTreeView() {
     tree_.RemoveListener(*this);
 }
 
-const TTreeNode* TDicomTreeView::NodeOfItem(const QTreeWidgetItem* item) const {
+const TTreeNode* TDicomTreeView::NodeOfItem(const QTreeWidgetItem* item) {
+    CatchUp();
     const auto found = nodes_.find(item);
     return found == nodes_.end() ? nullptr : found->second;
 }
 
-QTreeWidgetItem* TDicomTreeView::ItemOfNode(const TTreeNode* node) const {
+QTreeWidgetItem* TDicomTreeView::ItemOfNode(const TTreeNode* node) {
+    CatchUp();
     const auto found = mirrors_.find(node);
     return found == mirrors_.end() ? nullptr : found->second.Item;
+}
+
+TDicomTreeView::TRowHold::~TRowHold() {
+    if (--view_.holds_ > 0) return;
+    try {
+        view_.CatchUp();
+    } catch (...) {
+        // Still behind: the next structure change or look at the rows tries again.
+    }
 }
 
 const QIcon& TDicomTreeView::PictureIcon(TNodePicture picture, bool overlayMarked) const {
@@ -145,14 +156,28 @@ void TDicomTreeView::StructureChanging(TDicomTree&) {
 
 void TDicomTreeView::StructureChanged(TDicomTree&) {
     changing_ = false;
+    if (holds_ > 0) {
+        behind_ = true;
+        return;
+    }
+    FollowStructure();
+}
+
+void TDicomTreeView::FollowStructure() {
+    behind_ = false;
     // A row that moved lost its place as the current row: put back, it is not shown anew.
     const QTreeWidgetItem* before = currentItem();
     Synchronize();
-    FollowSelection(ItemOfNode(tree_.Selected()) != before);
+    const auto selected = mirrors_.find(tree_.Selected());
+    FollowSelection((selected == mirrors_.end() ? nullptr : selected->second.Item) != before);
+}
+
+void TDicomTreeView::CatchUp() {
+    if (behind_ && !changing_) FollowStructure();
 }
 
 void TDicomTreeView::TreeNodeChanged(TDicomTree&, const TTreeNode& node) {
-    if (changing_) return; // the structure's end looks at every node
+    if (changing_ || behind_) return; // the structure's end (or the catch-up) looks at every node
     const auto found = mirrors_.find(&node);
     if (found != mirrors_.end()) Show(found->second, node, false);
 }
@@ -265,6 +290,7 @@ void TDicomTreeView::RestoreExpanded(QTreeWidgetItem& item) {
 }
 
 void TDicomTreeView::FollowSelection(bool reveal) {
+    CatchUp();
     QTreeWidgetItem* item = ItemOfNode(tree_.Selected());
     if (item == currentItem() && (!item || item->isSelected())) return;
     const QScopedValueRollback quiet(quiet_, true);
@@ -282,12 +308,13 @@ void TDicomTreeView::FollowSelection(bool reveal) {
 }
 
 void TDicomTreeView::UserSelected(QTreeWidgetItem* current) {
-    if (quiet_ || changing_) return;
+    // Rows behind the tree may show nodes that are gone; the catch-up puts the current row back.
+    if (quiet_ || changing_ || behind_) return;
     tree_.SelectNode(NodeOfItem(current));
 }
 
 void TDicomTreeView::UserExpanded(QTreeWidgetItem* item, bool expanded) {
-    if (quiet_ || changing_) return;
+    if (quiet_ || changing_ || behind_) return;
     if (const TTreeNode* node = NodeOfItem(item)) mirrors_.at(node).Expanded = expanded;
 }
 

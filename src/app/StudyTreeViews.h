@@ -29,9 +29,23 @@ public:
     TDicomTreeView& operator=(const TDicomTreeView&) = delete;
 
     // The node a row shows, or null. Valid until the tree's next structure change.
-    const TTreeNode* NodeOfItem(const QTreeWidgetItem* item) const;
+    const TTreeNode* NodeOfItem(const QTreeWidgetItem* item);
     // The row showing a node, or null.
-    QTreeWidgetItem* ItemOfNode(const TTreeNode* node) const;
+    QTreeWidgetItem* ItemOfNode(const TTreeNode* node);
+    // While held, structure changes only mark the rows as behind the tree, and the last hold to
+    // end brings them up to date once: for work that changes the tree many times before the event
+    // loop runs again (a load's time slice files hundreds of files, and bringing every row up to
+    // date after each would cost time in the number of rows for every file). Holds nest.
+    class TRowHold {
+    public:
+        explicit TRowHold(TDicomTreeView& view) : view_(view) { ++view_.holds_; }
+        ~TRowHold();
+        TRowHold(const TRowHold&) = delete;
+        TRowHold& operator=(const TRowHold&) = delete;
+
+    private:
+        TDicomTreeView& view_;
+    };
     // The picture a row shows for a node picture, with or without the overlay mark; an empty icon
     // for an index without a picture.
     const QIcon& PictureIcon(TNodePicture picture, bool overlayMarked) const;
@@ -55,6 +69,11 @@ private:
     void TreeNodeChanged(TDicomTree&, const TTreeNode& node) override;
     void SelectionChanged(TDicomTree&) override;
 
+    // Brings the rows in step with the nodes after a structure change, and the current row with
+    // the selection.
+    void FollowStructure();
+    // The same when the rows are behind the tree.
+    void CatchUp();
     // Brings the rows in step with the nodes, reusing each node's row.
     void Synchronize();
     void SynchronizeChildren(QTreeWidgetItem& parent, const std::vector<std::unique_ptr<TTreeNode>>& nodes,
@@ -82,6 +101,9 @@ private:
     bool changing_ = false;
     // The widget moves its own rows or current row: not the user's doing.
     bool quiet_ = false;
+    // Rows are held (TRowHold) and a structure change came meanwhile.
+    int holds_ = 0;
+    bool behind_ = false;
 };
 
 } // namespace tarvicon

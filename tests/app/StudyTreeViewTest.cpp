@@ -174,6 +174,37 @@ TEST_F(StudyTreeView, ASecondRunKeepsTheRowsAndTheSelectionAndClearEmptiesThem) 
     EXPECT_EQ(view.ItemOfNode(patient), nullptr);
 }
 
+TEST_F(StudyTreeView, HeldRowsFollowTheTreeOnceAtTheEndOrWhenLookedAt) {
+    WriteStudy("Bravo");
+    Load();
+    const TTreeNode* patient = tree.Roots().at(0).get();
+    QTreeWidgetItem* patientRow = view.ItemOfNode(patient);
+    const TTreeNode* neck = Series("Neck (PT[2])");
+    view.setCurrentItem(view.ItemOfNode(neck));
+    patientRow->setExpanded(false);
+
+    {
+        const TDicomTreeView::TRowHold rows(view);
+        const TDicomTreeView::TRowHold nested(view);
+        WriteStudy("alpha");
+        Load();
+        EXPECT_EQ(TopCaptions(), (std::vector<std::string>{"Doe^Bravo Bravo"}));
+    }
+    ASSERT_EQ(TopCaptions(), (std::vector<std::string>{"Doe^alpha alpha", "Doe^Bravo Bravo"}));
+    ExpectMirrors();
+    EXPECT_EQ(view.ItemOfNode(patient), patientRow);
+    EXPECT_FALSE(patientRow->isExpanded());
+    EXPECT_EQ(view.currentItem(), view.ItemOfNode(neck));
+
+    const TDicomTreeView::TRowHold rows(view);
+    tree.Clear();
+    ASSERT_EQ(view.topLevelItemCount(), 2);    // behind: the rows of nodes that are gone
+    view.setCurrentItem(view.topLevelItem(1)); // a click there reaches no node
+    EXPECT_EQ(tree.Selected(), nullptr);
+    EXPECT_EQ(view.ItemOfNode(patient), nullptr); // a look catches up
+    EXPECT_EQ(view.topLevelItemCount(), 0);
+}
+
 TEST_F(StudyTreeView, CaptionsSortByTheLocalesCollation) {
     // Byte order puts capitals first: "Bravo", "alpha", "charlie".
     for (const char* patient : {"charlie", "Bravo", "alpha"}) {
