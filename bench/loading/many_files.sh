@@ -14,6 +14,8 @@ cache=$1
 mkdir -p "$cache"
 builds=("$build")
 [ -n "${BEFORE_DIR:-}" ] && builds+=("$BEFORE_DIR")
+declare -A label=([$build]="this build")
+[ -n "${BEFORE_DIR:-}" ] && label[$BEFORE_DIR]="before ($BEFORE_DIR)"
 for b in "${builds[@]}"; do
   for program in tarvicon tarvicon-cli; do
     [ -x "$b/bin/$program" ] || { echo "$b/bin/$program missing: build first" >&2; exit 1; }
@@ -50,7 +52,7 @@ for files in 2000 8000; do
     done
     l=$(printf '%s\n' "${load[@]}" | median)
     f=$(printf '%s\n' "${first[@]}" | median)
-    printf '%5d files  %-28s tarvicon-cli tree load %7.1f ms (%5.1f µs a file)   viewer, first picture %6d ms\n' \
-      "$files" "$(basename "$(dirname "$b/x")")" "$l" "$(echo "$l * 1000 / $files" | bc -l)" "$f"
+    printf '%5d files, %-12s tarvicon-cli tree load %7.1f ms (%5.1f µs a file)   viewer, first picture %6d ms\n' \
+      "$files" "${label[$b]}" "$l" "$(echo "$l * 1000 / $files" | bc -l)" "$f"
   done
 done
