@@ -51,6 +51,22 @@ protected:
                     if (series->Caption() == caption) return series.get();
         return nullptr;
     }
+    // Patient Bravo's study as a user leaves it: its Neck series the current row, the patient's
+    // row collapsed (a choice that must outlive the rows' moves).
+    struct TBravo {
+        const TTreeNode* Patient;
+        QTreeWidgetItem* PatientRow;
+        const TTreeNode* Neck;
+    };
+    TBravo LoadBravo() {
+        WriteStudy("Bravo");
+        Load();
+        const TBravo bravo{tree.Roots().at(0).get(), view.ItemOfNode(tree.Roots().at(0).get()),
+                           Series("Neck (PT[2])")};
+        view.setCurrentItem(view.ItemOfNode(bravo.Neck));
+        bravo.PatientRow->setExpanded(false);
+        return bravo;
+    }
     std::vector<std::string> TopCaptions() const {
         std::vector<std::string> captions;
         for (int i = 0; i < view.topLevelItemCount(); ++i)
@@ -149,13 +165,7 @@ TEST_F(StudyTreeView, SelectionRunsBothWaysWithoutEcho) {
 }
 
 TEST_F(StudyTreeView, ASecondRunKeepsTheRowsAndTheSelectionAndClearEmptiesThem) {
-    WriteStudy("Bravo");
-    Load();
-    const TTreeNode* patient = tree.Roots().at(0).get();
-    QTreeWidgetItem* patientRow = view.ItemOfNode(patient);
-    const TTreeNode* neck = Series("Neck (PT[2])");
-    view.setCurrentItem(view.ItemOfNode(neck));
-    patientRow->setExpanded(false); // the user's choice outlives the rows' moves
+    const auto [patient, patientRow, neck] = LoadBravo();
 
     // The new patient sorts first: the rows move, which must not reach the tree as a selection.
     WriteStudy("alpha");
@@ -175,13 +185,7 @@ TEST_F(StudyTreeView, ASecondRunKeepsTheRowsAndTheSelectionAndClearEmptiesThem) 
 }
 
 TEST_F(StudyTreeView, HeldRowsFollowTheTreeOnceAtTheEndOrWhenLookedAt) {
-    WriteStudy("Bravo");
-    Load();
-    const TTreeNode* patient = tree.Roots().at(0).get();
-    QTreeWidgetItem* patientRow = view.ItemOfNode(patient);
-    const TTreeNode* neck = Series("Neck (PT[2])");
-    view.setCurrentItem(view.ItemOfNode(neck));
-    patientRow->setExpanded(false);
+    const auto [patient, patientRow, neck] = LoadBravo();
 
     {
         const TDicomTreeView::TRowHold rows(view);
