@@ -131,6 +131,10 @@ const TTreeNode* TDicomTreeView::NodeOfItem(const QTreeWidgetItem* item) {
 
 QTreeWidgetItem* TDicomTreeView::ItemOfNode(const TTreeNode* node) {
     CatchUp();
+    return RowOf(node);
+}
+
+QTreeWidgetItem* TDicomTreeView::RowOf(const TTreeNode* node) const {
     const auto found = mirrors_.find(node);
     return found == mirrors_.end() ? nullptr : found->second.Item;
 }
@@ -168,8 +172,7 @@ void TDicomTreeView::FollowStructure() {
     // A row that moved lost its place as the current row: put back, it is not shown anew.
     const QTreeWidgetItem* before = currentItem();
     Synchronize();
-    const auto selected = mirrors_.find(tree_.Selected());
-    FollowSelection((selected == mirrors_.end() ? nullptr : selected->second.Item) != before);
+    FollowSelection(RowOf(tree_.Selected()) != before);
 }
 
 void TDicomTreeView::CatchUp() {
@@ -291,7 +294,7 @@ void TDicomTreeView::RestoreExpanded(QTreeWidgetItem& item) {
 
 void TDicomTreeView::FollowSelection(bool reveal) {
     CatchUp();
-    QTreeWidgetItem* item = ItemOfNode(tree_.Selected());
+    QTreeWidgetItem* item = RowOf(tree_.Selected());
     if (item == currentItem() && (!item || item->isSelected())) return;
     const QScopedValueRollback quiet(quiet_, true);
     if (item) {

@@ -74,6 +74,8 @@ private:
     void FollowStructure();
     // The same when the rows are behind the tree.
     void CatchUp();
+    // The row showing a node as the rows stand, or null.
+    QTreeWidgetItem* RowOf(const TTreeNode* node) const;
     // Brings the rows in step with the nodes, reusing each node's row.
     void Synchronize();
     void SynchronizeChildren(QTreeWidgetItem& parent, const std::vector<std::unique_ptr<TTreeNode>>& nodes,

@@ -353,12 +353,7 @@ TTreeNode* TDicomTree::FindChild(TTreeNode& parent, const std::string& keyNames,
         parent.keyIndexValid_ = whole;
     }
     const auto found = parent.keyIndex_.find(wanted);
-    if (found == parent.keyIndex_.end()) return nullptr;
-    TTreeNode* child = children[found->second].get();
-    if (std::string_view(child->keyCache_).substr(1) == wanted) return child;
-    // The children moved without KeysChanged: look again with a fresh index.
-    KeysChanged(parent);
-    return FindChild(parent, keyNames, wanted);
+    return found == parent.keyIndex_.end() ? nullptr : children[found->second].get();
 }
 
 std::string TDicomTree::FileObject(std::unique_ptr<TDicomSingleImage> object,
