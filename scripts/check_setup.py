@@ -352,7 +352,8 @@ def base_system():
 def main():
     found = {}  # program -> (executable or None, [places])
     for path in scanned_files():
-        if path.resolve() == Path(__file__).resolve():
+        # The check and its test name programs as data, not to start them.
+        if path.resolve() in (Path(__file__).resolve(), ROOT / "tests" / "scripts" / "check_setup_test.py"):
             continue
         for word, number, sure in programs_in(path):
             executable = resolve(word)
