@@ -93,6 +93,52 @@ with tempfile.TemporaryDirectory() as tmp:
             for f, frame in enumerate(frames_of(packed)[1]):
                 put(kind, f"made{n}_{f}", params + frame)
 
+# The frame decoders: a frame of each codec in each layout, behind the target's four bytes (codec,
+# layout, columns - 1, rows - 1); the same files whole for the reader.
+CODEC_TOOLS = [
+    (0, "jpeg_baseline", ["dcmcjpeg", "+eb"], (8,)),
+    (0, "jpeg_extended", ["dcmcjpeg", "+ee"], (8, 12)),
+    (0, "jpeg_progressive", ["dcmcjpeg", "+ep"], (8,)),
+    (1, "j2k", ["gdcmconv", "-K"], (8, 16)),
+    (1, "j2k_lossy", ["gdcmconv", "-K", "-Y", "--irreversible"], (8, 16)),
+    (2, "rle", ["dcmcrle"], (8, 16)),
+    (None, "bigendian", ["dcmconv", "+tb"], (8, 16)),
+    (None, "deflated", ["dcmconv", "+td"], (8, 16)),
+    (None, "jpegls_near", ["dcmcjpls", "+en"], (8, 16)),
+]
+with tempfile.TemporaryDirectory() as tmp:
+    for n, (rows, columns, bits, samples, frames) in enumerate([(8, 8, 8, 1, 1), (12, 10, 12, 1, 2),
+                                                              (9, 6, 8, 3, 1), (7, 20, 16, 1, 1)]):
+        plain = os.path.join(tmp, f"codec{n}.dcm")
+        small_image(plain, rows, columns, bits, samples, frames)
+        kind = (1 if samples == 3 else 0) | (2 if bits > 8 else 0) | (4 if bits == 12 else 0)
+        for codec, name, command, widths in CODEC_TOOLS:
+            if bits not in widths:
+                continue
+            packed = os.path.join(tmp, f"codec{n}_{name}.dcm")
+            if subprocess.run([*command, plain, packed], capture_output=True).returncode != 0:
+                continue
+            shutil.copy(packed, os.path.join(folder("dicom"), f"made{n}_{name}.dcm"))
+            if codec is None:
+                continue
+            for f, frame in enumerate(frames_of(packed)[1]):
+                put("frame_codecs", f"{name}{n}_{f}", bytes([codec, kind, columns - 1, rows - 1]) + frame)
+        for codec, name, encode in ((3, "jxl", "cjxl"),):
+            if bits not in (8, 16):
+                continue
+            ds = pydicom.dcmread(plain)
+            pixels = ds.pixel_array.reshape(frames, rows, columns, *([3] if samples == 3 else []))
+            source = os.path.join(tmp, "frame.ppm" if samples == 3 else "frame.pgm")
+            with open(source, "wb") as f:
+                top = 255 if bits == 8 else 65535
+                f.write(b"%s\n%d %d\n%d\n" % (b"P6" if samples == 3 else b"P5", columns, rows, top))
+                f.write(pixels[0].astype(">u2" if bits > 8 else "u1").tobytes())
+            coded = os.path.join(tmp, "frame.jxl")
+            args = [encode, source, coded, "-d", "0"]
+            if subprocess.run(args, capture_output=True).returncode == 0:
+                with open(coded, "rb") as f:
+                    put("frame_codecs", f"{name}{n}", bytes([codec, kind, columns - 1, rows - 1]) + f.read())
+
 # Cuboid streams: ten header words, the count, the voxels.
 for n, (w, h, d, size) in enumerate([(2, 2, 2, 1), (3, 2, 4, 2), (4, 3, 2, 4), (1, 1, 1, 2), (5, 4, 3, 1)]):
     count = w * h * d * size

@@ -8,7 +8,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "$1" && pwd)"
 mkdir -p "$2"
 out="$(cd "$2" && pwd)"
-for tool in dcmcjpeg dcmcjpls; do
+for tool in dcmcjpeg dcmcjpls dcmcrle dcmconv gdcmconv cjxl; do
   command -v "$tool" >/dev/null || { echo "make_seeds: $tool missing (run scripts/setup)" >&2; exit 1; }
 done
 [ -f "$here/../sample/index.xml" ] || bash "$here/../scripts/make-sample" >/dev/null

@@ -134,6 +134,8 @@ void TDicomOverviewFrame::ShowObject(TDicomObject* object) {
     const std::vector<std::string>& elements = CurrentImageElements(object);
     for (const TOverviewRow& row : kOverviewRows)
         SetValue(*grid_, row.Label, Q(LookupValue(elements, row.Key)));
+    // Said of the image shown, so that a reader sees it on every page that describes the image.
+    SetValue(*grid_, "Lossy compression", Q(LossyMarkText(LossyCompressionOf(elements))));
 }
 
 std::vector<TInfoRow> TDicomOverviewFrame::Rows() const {

@@ -133,6 +133,13 @@ std::string TDicomObject::GetValue(std::string_view) const {
     return {};
 }
 
+std::string TDicomObject::LossyMark() const {
+    for (int i = 0; i < ImageCount(); ++i)
+        if (std::string mark = LossyMarkText(LossyCompressionOf(ImageElements(i))); !mark.empty())
+            return mark;
+    return {};
+}
+
 void TDicomObject::ComputeGeometry() {
     position_ = {std::int32_t(cube_.Width() / 2), std::int32_t(cube_.Height() / 2),
                  std::int32_t(cube_.Depth() / 2)};

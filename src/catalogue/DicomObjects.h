@@ -55,6 +55,9 @@ public:
     virtual std::int32_t ImageSlicePosition(int i) const = 0;
     // Value of the first element line of the (first) image whose key matches in any letter case.
     virtual std::string GetValue(std::string_view key) const;
+    // The LOSSY mark of the first image that lost information to its compression (LossyMarkText);
+    // empty when none did.
+    std::string LossyMark() const;
 
     // Reading; read failures pass through as the reader raises them.
     virtual void LoadFromFile(const std::string& path) = 0;

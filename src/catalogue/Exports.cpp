@@ -55,9 +55,12 @@ std::string ExportBaseName(const TDicomObject* object) {
 std::string ExportLegend(const TDicomObject* object) {
     if (!object) return {};
     const auto value = [&](std::string_view key) { return std::string(Trim(object->GetValue(key))); };
-    return " " + DicomDateToText(value("Series date")) + ": " + value("Patient name") + ", " +
-           DicomDateToText(value("Patient date of birth")) + ", " + value("Patient sex") + ", " +
-           value("Patient ID") + " ";
+    std::string legend = " " + DicomDateToText(value("Series date")) + ": " + value("Patient name") + ", " +
+                         DicomDateToText(value("Patient date of birth")) + ", " + value("Patient sex") +
+                         ", " + value("Patient ID") + " ";
+    // A picture of a lossy image keeps the mark wherever it goes.
+    if (const std::string mark = object->LossyMark(); !mark.empty()) legend += mark + " ";
+    return legend;
 }
 
 std::string LegendForEditing(const std::string& legend) {

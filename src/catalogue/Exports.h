@@ -15,7 +15,8 @@ std::string ExportFolder();
 std::string ExportBaseName(const TDicomObject* object);
 
 // " " + series date + ": " + patient name + ", " + date of birth + ", " + sex + ", " + patient ID
-// + " ", both dates as d.m.yyyy where they are calendar dates; empty without a series.
+// + " ", both dates as d.m.yyyy where they are calendar dates, then the LOSSY mark + " " for a
+// series with a lossy image; empty without a series.
 std::string ExportLegend(const TDicomObject* object);
 
 // The legend as the one-line box shows it: line breaks (CR LF, CR or LF) as the two characters

@@ -1,8 +1,12 @@
 #include "dicom/Dicoms.h"
 
+#include "dicom/ColourSpaces.h"
 #include "dicom/ElementReader.h"
+#include "dicom/EncapsulatedFrames.h"
+#include "dicom/FrameCodecs.h"
 #include "dicom/JpegLs.h"
 #include "dicom/LosslessJpeg.h"
+#include "dicom/TransferSyntaxes.h"
 #include "dicom/WebStreams.h"
 #include "util/Errors.h"
 #include "util/Files.h"
@@ -24,72 +28,13 @@ namespace tarvicon {
 
 namespace {
 
-constexpr std::string_view kImplicitLittleEndian = "1.2.840.10008.1.2";
-constexpr std::string_view kExplicitLittleEndian = "1.2.840.10008.1.2.1";
-constexpr std::string_view kJpegLossless = "1.2.840.10008.1.2.4.70";
-constexpr std::string_view kJpegLs = "1.2.840.10008.1.2.4.80";
-
-bool SupportedSyntax(std::string_view syntax) {
-    return syntax == kImplicitLittleEndian || syntax == kExplicitLittleEndian || syntax == kJpegLossless ||
-           syntax == kJpegLs;
-}
-
 std::span<const std::uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// The JPEG stream of each frame of encapsulated pixel data: by the basic offset table when
-// its entries fall on item starts, else by the start-of-image marker at the start of an item.
-std::vector<std::string_view> CutFrames(const TPixelPieces& pixels, int frames,
-                                        std::deque<std::string>& joined) {
-    const auto& items = pixels.Pieces;
-    std::vector<std::string_view> result;
-    if (items.size() < 2) return result;
-    const std::string_view table = items[0];
-
-    // Item starts as the offset table counts them: from the first item tag after the table.
-    std::vector<std::uint64_t> starts;
-    std::uint64_t offset = 0;
-    for (std::size_t i = 1; i < items.size(); ++i) {
-        starts.push_back(offset);
-        offset += 8 + items[i].size();
-    }
-
-    std::vector<std::size_t> firstItem; // index into items of each frame's first fragment
-    if (table.size() >= 4 * static_cast<std::size_t>(frames) && frames > 0) {
-        for (int f = 0; f < frames; ++f) {
-            std::uint32_t entry;
-            std::memcpy(&entry, table.data() + 4 * f, 4);
-            const auto at = std::find(starts.begin(), starts.end(), entry);
-            if (at == starts.end() ||
-                (!firstItem.empty() && firstItem.back() >= 1 + std::size_t(at - starts.begin()))) {
-                firstItem.clear();
-                break;
-            }
-            firstItem.push_back(1 + static_cast<std::size_t>(at - starts.begin()));
-        }
-    }
-    if (firstItem.empty()) {
-        for (std::size_t i = 1; i < items.size(); ++i)
-            if (i == 1 || (items[i].size() >= 2 && items[i][0] == '\xFF' && items[i][1] == '\xD8'))
-                firstItem.push_back(i);
-        // One fragment per frame when the markers do not tell.
-        if (static_cast<int>(firstItem.size()) != frames && static_cast<int>(items.size()) - 1 == frames) {
-            firstItem.clear();
-            for (std::size_t i = 1; i < items.size(); ++i) firstItem.push_back(i);
-        }
-    }
-    for (std::size_t f = 0; f < firstItem.size(); ++f) {
-        const std::size_t end = f + 1 < firstItem.size() ? firstItem[f + 1] : items.size();
-        if (end == firstItem[f] + 1) {
-            result.push_back(items[firstItem[f]]);
-            continue;
-        }
-        std::string& frame = joined.emplace_back();
-        for (std::size_t i = firstItem[f]; i < end; ++i) frame.append(items[i]);
-        result.push_back(frame);
-    }
-    return result;
+// A syntax whose name the reader can tell: digits and dots.
+bool LooksLikeUid(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
 void WriteDumpFile(const std::string& path, std::string_view content) {
@@ -122,6 +67,30 @@ std::string LookupValue(const std::vector<std::string>& elements, std::string_vi
             return line.substr(key.size() + 1);
     }
     return {};
+}
+
+TLossyCompression LossyCompressionOf(const std::vector<std::string>& elements) {
+    const TTransferSyntax* syntax = FindTransferSyntax(LookupValue(elements, "Transfer syntax uid"));
+    const std::string said = LookupValue(elements, "0028.2110");
+    const TLossiness lossiness = syntax ? syntax->Lossiness : TLossiness::Never;
+    TLossyCompression lossy;
+    lossy.Lossy = lossiness == TLossiness::Always || (lossiness == TLossiness::Possibly && said != "00") ||
+                  said == "01";
+    if (!lossy.Lossy) return lossy;
+    // Values of several steps of compression: the first is shown.
+    const auto first = [](std::string value) { return value.substr(0, value.find('\\')); };
+    lossy.Ratio = first(LookupValue(elements, "0028.2112"));
+    lossy.Method = first(LookupValue(elements, "0028.2114"));
+    if (lossy.Method.empty() && syntax) lossy.Method = syntax->Method;
+    return lossy;
+}
+
+std::string LossyMarkText(const TLossyCompression& lossy) {
+    if (!lossy.Lossy) return {};
+    std::string text = "LOSSY";
+    if (!lossy.Ratio.empty()) text += " " + lossy.Ratio + ":1";
+    if (!lossy.Method.empty()) text += " " + lossy.Method;
+    return text;
 }
 
 std::string SlicePositionText(const std::vector<std::string>& elements) {
@@ -194,13 +163,21 @@ public:
         const std::uint64_t imageSize = frameSize * file_.frameCount_;
         if (imageSize > UINT32_MAX) RaiseRangeError();
 
-        const std::string syntax = LookupValue(elements, "Transfer syntax uid");
-        if (syntax == kImplicitLittleEndian || syntax == kExplicitLittleEndian)
-            Store(reader_.Pixels(), imageSize);
-        else if (syntax == kJpegLossless || syntax == kJpegLs)
-            Decode(syntax == kJpegLossless, bytesPerPixel, frameSize, imageSize);
-        else
-            RaiseError("Unsuported transfer syntax " + syntax);
+        const std::string uid = LookupValue(elements, "Transfer syntax uid");
+        const TTransferSyntax* syntax = FindTransferSyntax(uid);
+        if (!syntax) RaiseError("Unsuported transfer syntax " + uid);
+        file_.lossy_ = LossyCompressionOf(elements);
+        switch (syntax->Codec) {
+        case TPixelCodec::Native:
+            StoreNative(imageSize);
+            return;
+        case TPixelCodec::LosslessJpeg:
+        case TPixelCodec::JpegLs:
+            Decode(syntax->Codec == TPixelCodec::LosslessJpeg, bytesPerPixel, frameSize, imageSize);
+            return;
+        default:
+            DecodeFrames(syntax->Codec, frameSize, imageSize);
+        }
     }
 
 private:
@@ -212,6 +189,58 @@ private:
         WriteDumpFile(base + ".dat", reader_.Pixels().Joined());
     }
 
+    TFrameLayout Layout() const {
+        const auto& elements = file_.elements_;
+        TFrameLayout layout;
+        layout.Columns = file_.width_;
+        layout.Rows = file_.height_;
+        layout.Samples = static_cast<int>(IntegerOr(LookupValue(elements, "Samples per pixel"), 1));
+        layout.BytesPerSample = static_cast<int>(IntegerOr(LookupValue(elements, "Bits allocated"), 8) / 8);
+        layout.BitsStored = static_cast<int>(IntegerOr(LookupValue(elements, "Bits stored"), 8));
+        layout.Signed = IntegerOr(LookupValue(elements, "0028.0103"), 0) == 1;
+        layout.Photometric = std::string(Trim(LookupValue(elements, "Photometric Interpretation")));
+        layout.PlanarConfiguration = static_cast<int>(IntegerOr(LookupValue(elements, "0028.0006"), 0));
+        return layout;
+    }
+
+    // Uncompressed pixels: words to the host's order, colour planes interleaved, YBR to RGB.
+    void StoreNative(std::uint64_t imageSize) {
+        Store(reader_.Pixels(), imageSize);
+        const TFrameLayout layout = Layout();
+        TByteBuffer& pixels = file_.pixelData_;
+        if (reader_.BigEndian() && layout.BytesPerSample > 1) SwapWords(pixels.span(), layout.BytesPerSample);
+        if (layout.Samples != 3 || layout.BytesPerSample > 2) return;
+        const std::size_t frameBytes = layout.FrameBytes();
+        if (frameBytes == 0) return;
+        const std::size_t frames = std::min<std::size_t>(file_.frameCount_, pixels.size() / frameBytes);
+        if (layout.Photometric == "YBR_FULL_422" && layout.BytesPerSample == 1) {
+            // Two luma samples share one pair of chroma samples: 2 bytes a pixel, in pairs per row.
+            const std::size_t packed = Ybr422FrameBytes(layout.Columns, layout.Rows);
+            const std::string source(reinterpret_cast<const char*>(pixels.data()),
+                                     std::min(pixels.size(), packed * frames));
+            for (std::size_t f = 0; f < frames && (f + 1) * packed <= source.size(); ++f)
+                Ybr422ToRgb(Bytes(source).subspan(f * packed, packed), layout.Columns, layout.Rows,
+                            pixels.span().subspan(f * frameBytes, frameBytes));
+            return;
+        }
+        for (std::size_t f = 0; f < frames; ++f)
+            FinishColour(layout, pixels.span().subspan(f * frameBytes, frameBytes));
+    }
+
+    // A stored colour frame: planes interleaved, YBR_FULL to RGB.
+    static void FinishColour(const TFrameLayout& layout, std::span<std::uint8_t> frame) {
+        if (layout.Samples != 3) return;
+        if (layout.PlanarConfiguration == 1) PlanarToInterleaved(frame, layout.BytesPerSample);
+        if (layout.Photometric == "YBR_FULL" && layout.BytesPerSample == 1) YbrFullToRgb(frame);
+    }
+
+    // Samples of a big endian data set to the host's order.
+    static void SwapWords(std::span<std::uint8_t> bytes, int size) {
+        const std::size_t step = static_cast<std::size_t>(size);
+        for (std::size_t i = 0; i + step <= bytes.size(); i += step)
+            std::reverse(&bytes[i], &bytes[i] + step);
+    }
+
     void Store(const TPixelPieces& pixels, std::uint64_t imageSize) {
         const std::size_t size = std::max<std::size_t>(pixels.Size(), imageSize);
         if (size > UINT32_MAX) RaiseRangeError();
@@ -221,7 +250,8 @@ private:
         if (owned_ && owned_->size() > 64 && pixels.Pieces.size() == 1 && pixels.Size() == size && size > 0) {
             const auto begin = reinterpret_cast<std::uintptr_t>(owned_->data());
             const auto piece = reinterpret_cast<std::uintptr_t>(pixels.Pieces.front().data());
-            if (piece >= begin && piece - begin <= owned_->size() - size) {
+            // Pixels of an inflated data set lie elsewhere and may be larger than the file.
+            if (piece >= begin && size <= owned_->size() && piece - begin <= owned_->size() - size) {
                 file_.pixelData_ = TByteBuffer::Narrow(std::move(*owned_), piece - begin, size);
                 owned_ = nullptr;
                 return;
@@ -244,16 +274,26 @@ private:
                     std::min<std::size_t>(frame.size(), buffer.size() - at));
     }
 
+    // The frames of encapsulated pixel data; of pixel data read as one value, when that value holds
+    // items; else nothing.
+    std::vector<std::string_view> FrameStreams(std::deque<std::string>& joined) const {
+        const TPixelPieces& pixels = reader_.Pixels();
+        if (pixels.Encapsulated)
+            return CutEncapsulatedFrames({pixels.Pieces, reader_.ExtendedOffsets()}, file_.frameCount_,
+                                         joined);
+        std::vector<std::string_view> items = ItemsOfValue(pixels.Pieces.size() == 1 ? pixels.Pieces[0] : "");
+        if (items.size() < 2) return {};
+        return CutEncapsulatedFrames({std::move(items), reader_.ExtendedOffsets()}, file_.frameCount_,
+                                     joined);
+    }
+
+    // Lossless JPEG and JPEG-LS, whose decoders also take the pixel data as one stream.
     void Decode(bool lossless, int bytesPerPixel, std::uint64_t frameSize, std::uint64_t imageSize) {
         const TPixelPieces& pixels = reader_.Pixels();
         const int columns = file_.width_;
         const int rows = file_.height_;
         const int frames = file_.frameCount_;
-        std::deque<std::string> joinedFrames;
-        std::vector<std::string_view> frameStreams;
-        if (pixels.Encapsulated) frameStreams = CutFrames(pixels, frames, joinedFrames);
-
-        if (frameStreams.empty()) {
+        if (!pixels.Encapsulated || pixels.Pieces.size() < 2) {
             // Not cut into items: the whole buffer, for lossless JPEG behind a 4-byte offset table.
             std::string joined = pixels.Joined();
             std::span<const std::uint8_t> stream = Bytes(joined);
@@ -273,14 +313,75 @@ private:
             return;
         }
 
+        std::deque<std::string> joined;
+        const std::vector<std::string_view> streams = FrameStreams(joined);
         TByteBuffer buffer(imageSize);
-        for (std::size_t f = 0; f < frameStreams.size() && f < std::size_t(frames); ++f) {
-            const auto stream = Bytes(frameStreams[f]);
+        for (std::size_t f = 0; f < streams.size(); ++f) {
+            const auto stream = Bytes(streams[f]);
             if (lossless)
                 DecodeLosslessJpegInto(stream, buffer.span().subspan(f * frameSize, frameSize),
                                        &context_.Notices);
             else
                 CopyFrame(buffer, f * frameSize, DecodeJpegLs(stream, bytesPerPixel, columns, rows, 1));
+        }
+        file_.pixelData_ = std::move(buffer);
+    }
+
+    using TFrameDecoder = void (*)(std::span<const std::uint8_t>, const TFrameLayout&,
+                                   std::span<std::uint8_t>);
+
+    static TFrameDecoder DecoderOf(TPixelCodec codec) {
+        switch (codec) {
+        case TPixelCodec::Jpeg:
+            return &DecodeJpegFrame;
+        case TPixelCodec::Jpeg2000:
+            return &DecodeJpeg2000Frame;
+        case TPixelCodec::Htj2k:
+            return &DecodeHtj2kFrame;
+        case TPixelCodec::Rle:
+            return &DecodeRleFrame;
+        case TPixelCodec::JpegXl:
+            return &DecodeJpegXlFrame;
+        default:
+            return nullptr;
+        }
+    }
+
+    // Every frame of an image in the other compressed syntaxes, each by its codec into its place.
+    void DecodeFrames(TPixelCodec codec, std::uint64_t frameSize, std::uint64_t imageSize) {
+        TFrameLayout layout = Layout();
+        // RLE also keeps 32-bit samples (dose grids); the other codecs go to 16 bits.
+        const int widest = codec == TPixelCodec::Rle ? 4 : 2;
+        if (layout.FrameBytes() != frameSize || layout.BytesPerSample < 1 || layout.BytesPerSample > widest ||
+            (layout.Samples != 1 && layout.Samples != 3))
+            RaiseError("Invalid pixel size");
+        const TPixelPieces& pixels = reader_.Pixels();
+        std::deque<std::string> joined;
+        std::vector<std::string_view> streams = FrameStreams(joined);
+        if (streams.empty()) {
+            // A single frame stored as a plain value is its own codestream.
+            if (pixels.Encapsulated || file_.frameCount_ != 1 || pixels.Empty())
+                RaiseError("Compressed pixel data holds no frames");
+            streams.push_back(joined.emplace_back(pixels.Joined()));
+        }
+
+        const TFrameDecoder decoder = DecoderOf(codec);
+        TByteBuffer buffer(imageSize);
+        for (std::size_t f = 0; f < streams.size(); ++f) {
+            const std::span<std::uint8_t> frame = buffer.span().subspan(f * frameSize, frameSize);
+            try {
+                decoder(Bytes(streams[f]), layout, frame);
+            } catch (const WException& failure) {
+                if (streams.size() == 1) throw;
+                RaiseError("Frame " + std::to_string(f + 1) + " of " + std::to_string(streams.size()) + ": " +
+                           failure.what());
+            }
+        }
+        // RLE hands back what was stored: YBR_FULL as it is, always interleaved by the decoder.
+        if (codec == TPixelCodec::Rle) {
+            layout.PlanarConfiguration = 0;
+            for (std::size_t f = 0; f < streams.size(); ++f)
+                FinishColour(layout, buffer.span().subspan(f * frameSize, frameSize));
         }
         file_.pixelData_ = std::move(buffer);
     }
@@ -349,23 +450,24 @@ void TDicomFile::Load(std::string_view bytes, TByteBuffer* owned, TReadContext& 
         // A walk that lost its way in an encoding it cannot read (big endian, deflated) says so
         // instead of naming the garbage it stumbled on.
         const std::string syntax = LookupValue(elements_, "Transfer syntax uid");
-        const bool uid = !syntax.empty() && syntax.find_first_not_of("0123456789.") == std::string::npos;
-        if (uid && !SupportedSyntax(syntax)) message = "Unsuported transfer syntax " + syntax;
+        if (LooksLikeUid(syntax) && !FindTransferSyntax(syntax))
+            message = "Unsuported transfer syntax " + syntax;
         const std::size_t cursor = reader.Cursor();
+        const std::string_view walked = reader.Data();
         elements_.push_back(reader.Key() + "=(" + std::to_string(cursor) + ") ERROR: " + message);
 
         static constexpr char digits[] = "0123456789ABCDEF";
         std::string dump = "DUMP=... ";
         const auto hex = [&](std::size_t i) {
-            const auto byte = static_cast<unsigned char>(bytes[i]);
+            const auto byte = static_cast<unsigned char>(walked[i]);
             dump += digits[byte >> 4];
             dump += digits[byte & 0xF];
             dump += ' ';
         };
-        const std::size_t at = std::min(cursor, bytes.size());
+        const std::size_t at = std::min(cursor, walked.size());
         for (std::size_t i = at >= 8 ? at - 8 : 0; i < at; ++i) hex(i);
         dump += "# ";
-        for (std::size_t i = at; i < bytes.size() && i < at + 128; ++i) hex(i);
+        for (std::size_t i = at; i < walked.size() && i < at + 128; ++i) hex(i);
         elements_.push_back(std::move(dump));
         const std::string raised = message + "\r\nTag: " + reader.Key();
         if (dynamic_cast<const WRangeError*>(&failure)) throw WRangeError(raised);
@@ -376,6 +478,7 @@ void TDicomFile::Load(std::string_view bytes, TByteBuffer* owned, TReadContext& 
 void TDicomFile::Clear() {
     pixelData_ = TByteBuffer();
     elements_.clear();
+    lossy_ = {};
 }
 
 void TDicomFile::FreePixelData() {

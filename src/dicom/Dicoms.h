@@ -17,6 +17,15 @@ enum class TPixelFormat : std::uint8_t { pf8bit, pf16bit, pf24bit, pf32bit };
 // "pf8bit", "pf16bit", "pf24bit" or "pf32bit".
 const char* PixelFormatName(TPixelFormat format);
 
+// Whether an image lost information to its compression, so that a reader always sees it: from a
+// lossy transfer syntax or Lossy Image Compression (0028,2110) "01"; with the ratio (0028,2112)
+// and method (0028,2114) where the data set gives them, else the syntax's method.
+struct TLossyCompression {
+    bool Lossy = false;
+    std::string Ratio;
+    std::string Method;
+};
+
 // What a read needs from the user and has to say to them, for a read off the UI thread: the
 // Shift state (the diagnostic dump) read before it starts, and the notices it raised, in order,
 // for the UI thread to show.
@@ -67,6 +76,7 @@ public:
     std::uint16_t FrameCount() const { return frameCount_; }
     std::int32_t SlicePosition() const { return slicePosition_; }
     std::int32_t ImageNumber() const { return imageNumber_; }
+    const TLossyCompression& LossyCompression() const { return lossy_; }
 
 private:
     class TFinisher;
@@ -82,7 +92,15 @@ private:
     std::uint16_t frameCount_ = 1;
     std::int32_t slicePosition_ = 0;
     std::int32_t imageNumber_ = 0;
+    TLossyCompression lossy_;
 };
+
+// The lossy compression an element list tells of: its transfer syntax and (0028,2110), (0028,2112),
+// (0028,2114).
+TLossyCompression LossyCompressionOf(const std::vector<std::string>& elements);
+
+// "LOSSY", with the ratio as "R:1" and the method where known; empty for an image that is not lossy.
+std::string LossyMarkText(const TLossyCompression& lossy);
 
 // Value of the first line whose key equals key without regard to letter case; empty if none.
 std::string LookupValue(const std::vector<std::string>& elements, std::string_view key);

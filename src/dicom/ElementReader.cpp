@@ -1,7 +1,9 @@
 #include "dicom/ElementReader.h"
 
 #include "dicom/Dicoms.h"
+#include "dicom/Inflate.h"
 #include "dicom/TagDictionary.h"
+#include "dicom/TransferSyntaxes.h"
 #include "util/Errors.h"
 #include "util/Strings.h"
 
@@ -23,6 +25,9 @@ constexpr std::size_t kLongestStoredValue = 1024;
 constexpr std::uint32_t kLongestText = 0x1000000;
 // A sequence delimitation item with length 0: where an undefined-length item ends.
 constexpr std::string_view kDelimitationPattern{"\xFE\xFF\xDD\xE0\x00\x00\x00\x00", 8};
+constexpr std::string_view kBigEndianDelimitationPattern{"\xFF\xFE\xE0\xDD\x00\x00\x00\x00", 8};
+// The most a deflated data set may inflate to.
+constexpr std::size_t kLargestInflatedDataSet = std::size_t(1) << 30;
 
 enum class TLengthField { Short, Long };
 
@@ -148,7 +153,7 @@ std::uint16_t TElementReader::Read16() {
     std::uint16_t value;
     std::memcpy(&value, data_.data() + pos_, 2);
     pos_ += 2;
-    return value;
+    return bigEndian_ ? static_cast<std::uint16_t>(value << 8 | value >> 8) : value;
 }
 
 std::uint32_t TElementReader::Read32() {
@@ -156,7 +161,12 @@ std::uint32_t TElementReader::Read32() {
     std::uint32_t value;
     std::memcpy(&value, data_.data() + pos_, 4);
     pos_ += 4;
-    return value;
+    return bigEndian_ ? __builtin_bswap32(value) : value;
+}
+
+std::uint32_t TElementReader::ReadTag() {
+    const std::uint32_t group = Read16();
+    return group | std::uint32_t{Read16()} << 16;
 }
 
 std::string_view TElementReader::ReadText(std::uint32_t length) {
@@ -170,7 +180,27 @@ void TElementReader::Walk() {
     const std::size_t marker = data_.find("DICM");
     if (marker == std::string_view::npos) RaiseError("Invalid DICOM file format 1");
     pos_ = marker + 4;
-    while (Left() >= 6) ReadElement();
+    while (Left() >= 6) {
+        if (!dataSetStarted_) {
+            std::uint16_t group;
+            std::memcpy(&group, data_.data() + pos_, 2);
+            if (group != 0x0002) StartDataSet();
+        }
+        ReadElement();
+    }
+}
+
+void TElementReader::StartDataSet() {
+    dataSetStarted_ = true;
+    const TTransferSyntax* syntax = FindTransferSyntax(LookupValue(elements_, "Transfer syntax uid"));
+    if (!syntax) return;
+    if (syntax->Encoding == TDataSetEncoding::BigEndian) {
+        bigEndian_ = true;
+    } else if (syntax->Encoding == TDataSetEncoding::Deflated) {
+        inflated_ = InflateRaw(data_.substr(pos_), kLargestInflatedDataSet);
+        data_ = inflated_;
+        pos_ = 0;
+    }
 }
 
 void TElementReader::AddLine(std::string_view value) {
@@ -198,6 +228,8 @@ void TElementReader::ReadElement() {
         if (length != kUndefinedLength) pos_ += std::min<std::size_t>(length, Left());
         return;
     }
+    group_ = group;
+    element_ = element;
     key_ = TagText(group, element);
     const char vrA = data_[pos_];
     const char vrB = data_[pos_ + 1];
@@ -255,9 +287,11 @@ void TElementReader::ReadElement() {
     }
 }
 
-void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t lowHalf) {
-    // The candidate VR was the low half of the 32-bit length; the next two bytes are the high half.
-    const std::uint32_t length = lowHalf | std::uint32_t{Read16()} << 16;
+void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t firstHalf) {
+    // The candidate VR was the first half of the 32-bit length; the next two bytes are the other.
+    const std::uint32_t secondHalf = Read16();
+    const std::uint32_t length =
+        bigEndian_ ? std::uint32_t{firstHalf} << 16 | secondHalf : firstHalf | secondHalf << 16;
     switch (rule) {
     case TReadRule::US: {
         std::string value;
@@ -280,7 +314,9 @@ void TElementReader::ReadImplicit(TReadRule rule, std::uint16_t lowHalf) {
 
 void TElementReader::ReadTextValue(std::uint32_t length) {
     if (length >= kLongestText) RaiseError("Item size out of mind");
-    StoreValue(ReadText(length));
+    const std::string_view value = ReadText(length);
+    if (group_ == 0x7FE0 && element_ == 0x0001) extendedOffsets_ = value;
+    StoreValue(value);
 }
 
 void TElementReader::StoreValue(std::string_view value) {
@@ -328,9 +364,12 @@ std::string TElementReader::ReadNumbers(int number, std::uint32_t length) {
         }
         case TNumber::F64: {
             if (Left() < 8) RaiseError("Input stream overflow 4a");
-            double number64;
-            std::memcpy(&number64, data_.data() + pos_, 8);
+            std::uint64_t bits;
+            std::memcpy(&bits, data_.data() + pos_, 8);
             pos_ += 8;
+            if (bigEndian_) bits = __builtin_bswap64(bits);
+            double number64;
+            std::memcpy(&number64, &bits, 8);
             AppendDecimal(value, FloatToInt32(number64));
             break;
         }
@@ -354,7 +393,8 @@ std::string TElementReader::ReadTags(std::uint32_t length) {
 }
 
 std::string_view TElementReader::UndefinedItem() {
-    const std::size_t end = data_.find(kDelimitationPattern, pos_);
+    const std::size_t end =
+        data_.find(bigEndian_ ? kBigEndianDelimitationPattern : kDelimitationPattern, pos_);
     if (end == std::string_view::npos) return {};
     const std::string_view item = data_.substr(pos_, end - pos_);
     pos_ = end;
@@ -366,7 +406,7 @@ std::string TElementReader::ReadSequence(std::uint32_t length) {
     const std::size_t end =
         length == kUndefinedLength ? data_.size() : pos_ + std::min<std::size_t>(length, Left());
     while (pos_ + 4 <= end) {
-        const std::uint32_t tag = Read32();
+        const std::uint32_t tag = ReadTag();
         if (tag == kItemTag) {
             if (!value.empty()) value += "\r\n";
             const std::uint32_t itemLength = Read32();
@@ -375,7 +415,10 @@ std::string TElementReader::ReadSequence(std::uint32_t length) {
             value.append(item.substr(0, item.find('\0')));
         } else if (tag == kSequenceDelimiterTag) {
             if (Read32() != 0) RaiseError("Invalid item size");
-            if (Left() < 2 || data_[pos_] != '\xFE' || data_[pos_ + 1] != '\xFF') break;
+            // The sequence goes on only where another item's group FFFE follows.
+            const std::string_view group =
+                bigEndian_ ? std::string_view("\xFF\xFE", 2) : std::string_view("\xFE\xFF", 2);
+            if (data_.substr(pos_, 2) != group) break;
         } else if (tag == kItemDelimiterTag) {
             if (Read32() != 0) RaiseError("Invalid item size");
         } else {
@@ -417,7 +460,7 @@ void TElementReader::ReadEncapsulated() {
     TPixelPieces items;
     items.Encapsulated = true;
     while (Left() >= 8) {
-        const std::uint32_t tag = Read32();
+        const std::uint32_t tag = ReadTag();
         if (tag == kItemTag) {
             const std::uint32_t length = Read32();
             items.Pieces.push_back(length == kUndefinedLength ? UndefinedItem() : ReadText(length));

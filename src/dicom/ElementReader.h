@@ -32,11 +32,18 @@ public:
     // data: the whole file; elements: the list the lines are appended to (read as it grows).
     TElementReader(std::string_view data, std::vector<std::string>& elements);
 
-    // Finds "DICM" and reads every element; raises the reader's messages.
+    // Finds "DICM" and reads every element; raises the reader's messages. After the meta group the
+    // transfer syntax decides the walk: big endian, or the rest inflated first when deflated.
     void Walk();
 
-    // Offset of the cursor from the start of the data.
+    // The bytes walked: the input, or after a deflated meta group the inflated data set.
+    std::string_view Data() const { return data_; }
+    // Offset of the cursor from the start of Data().
     std::size_t Cursor() const { return pos_; }
+    // Whether the data set is big endian (its pixel words are too).
+    bool BigEndian() const { return bigEndian_; }
+    // The value of the extended offset table (7FE0,0001); empty when the data set has none.
+    std::string_view ExtendedOffsets() const { return extendedOffsets_; }
     // Key of the element being read, or last read; empty before the first.
     const std::string& Key() const { return key_; }
     // The pixel data gathered so far.
@@ -49,12 +56,15 @@ private:
     enum class TPixelVr { Implicit, OB, OW };
 
     std::size_t Left() const { return data_.size() - pos_; }
+    void StartDataSet();
     std::uint16_t Read16();
     std::uint32_t Read32();
+    // A tag as group | element << 16, the order the item tags are written in little endian.
+    std::uint32_t ReadTag();
     std::string_view ReadText(std::uint32_t length);
 
     void ReadElement();
-    void ReadImplicit(TReadRule rule, std::uint16_t lowHalf);
+    void ReadImplicit(TReadRule rule, std::uint16_t firstHalf);
     void ReadTextValue(std::uint32_t length);
     std::string ReadNumbers(int number, std::uint32_t length);
     std::string ReadTags(std::uint32_t length);
@@ -70,6 +80,11 @@ private:
     std::string_view data_;
     std::vector<std::string>& elements_;
     std::size_t pos_ = 0;
+    bool dataSetStarted_ = false;
+    bool bigEndian_ = false;
+    std::string inflated_; // the data set of a deflated file
+    std::uint16_t group_ = 0, element_ = 0;
+    std::string_view extendedOffsets_;
     std::string key_;
     TPixelPieces pixels_;
     std::optional<long long> frameCountSeen_;

@@ -141,6 +141,7 @@ void TDicomViewFrame::SetObject(TDicomObject* object) {
         // The cache knows its cube by address: a new object may live where an old one did.
         if (object != dicomObject_) mainCache_.Clear();
         dicomObject_ = object;
+        SetMark(object ? object->LossyMark() : std::string());
         UpdateGeometry();
         if (object) {
             SetCubePosition(object->Position());

@@ -440,6 +440,12 @@ void TSimpleViewFrame::SetPosition(QPoint position) {
     imgView_->viewport()->update();
 }
 
+void TSimpleViewFrame::SetMark(const std::string& mark) {
+    if (mark == mark_) return;
+    mark_ = mark;
+    imgView_->viewport()->update();
+}
+
 void TSimpleViewFrame::SetEmptyText(const std::string& text) {
     if (text == emptyText_) return;
     emptyText_ = text;
@@ -474,6 +480,18 @@ void TSimpleViewFrame::PaintOverlay(QPainter& painter) {
         TextAt(
             painter, {r.Left + 2, r.Top + 2},
             FrameSizeText(int(std::lround(selectionFrame_.Width)), int(std::lround(selectionFrame_.Height))));
+        painter.restore();
+    }
+    if (!mark_.empty() && picture_.Width() > 0 && picture_.Height() > 0) {
+        // Amber on a dark box, so that it stands out on bone and on air alike.
+        painter.save();
+        painter.setFont(QFont("Verdana", 12, QFont::Bold));
+        const QString text = QString::fromStdString(mark_);
+        QRect box = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
+        box.moveTopRight(QPoint(area.right() - 4, 4));
+        painter.fillRect(box, QColor(0, 0, 0, 160));
+        painter.setPen(QColor(255, 176, 0));
+        painter.drawText(box, Qt::AlignCenter, text);
         painter.restore();
     }
     if ((picture_.Width() <= 0 || picture_.Height() <= 0) && !emptyText_.empty()) {

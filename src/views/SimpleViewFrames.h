@@ -152,6 +152,9 @@ public:
     // Lines drawn at the top left.
     const std::string& Legend() const { return legend_; }
     void SetLegend(const std::string& legend);
+    // A warning drawn at the top right over any picture, whatever else is hidden ("LOSSY …").
+    const std::string& Mark() const { return mark_; }
+    void SetMark(const std::string& mark);
     // Lines drawn in the middle while the view has no picture (what to do to get one).
     const std::string& EmptyText() const { return emptyText_; }
     void SetEmptyText(const std::string& text);
@@ -291,6 +294,7 @@ private:
     double markerAngle_ = -1;
     bool hideCross_ = false;
     std::string legend_;
+    std::string mark_;
     int dragMode_ = DragModeNone;
     QPoint lastPoint_;
     QCursor dragCursor_;
