@@ -7,13 +7,11 @@
 #include "dicom/FrameCodecs.h"
 #include "dicom/Jpeg12Modules.h"
 #include "util/Errors.h"
-#include "util/Folders.h"
+#include "util/Modules.h"
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <vector>
 // clang-format off
 #include <jpeglib.h>
@@ -298,24 +296,9 @@ void DecodeWithLibjpeg(std::span<const std::uint8_t> stream, const TFrameLayout&
 // The module's entry, loaded once beside the program (or from the library path) and kept for
 // the program's life; null with the loader's reason when it cannot be loaded.
 TDecodeJpeg12Frame LoadJpeg12Decoder(std::string& reason) {
-    static std::once_flag once;
-    static TDecodeJpeg12Frame entry = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        void* module = nullptr;
-        for (const std::string& candidate :
-             {ExeDir() + kJpeg12ModuleName, ExeDir() + "../lib/tarvicon/" + kJpeg12ModuleName,
-              std::string(kJpeg12ModuleName)}) {
-            module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (module) break;
-            if (failure.empty()) failure = dlerror();
-        }
-        if (!module) return;
-        entry = reinterpret_cast<TDecodeJpeg12Frame>(dlsym(module, kDecodeJpeg12FrameName));
-        failure = entry ? "" : dlerror();
-    });
-    reason = failure;
-    return entry;
+    static const TModuleEntry entry = LoadModuleEntry(kJpeg12ModuleName, kDecodeJpeg12FrameName);
+    reason = entry.Failure;
+    return reinterpret_cast<TDecodeJpeg12Frame>(entry.Address);
 }
 
 void DecodeWithModule(std::span<const std::uint8_t> stream, const TFrameLayout& layout, bool ycbcr,

@@ -4,10 +4,7 @@
 #include "dicom/FrameCodecs.h"
 #include "dicom/JpegXlModules.h"
 #include "util/Errors.h"
-#include "util/Folders.h"
-
-#include <dlfcn.h>
-#include <mutex>
+#include "util/Modules.h"
 
 namespace tarvicon {
 
@@ -16,24 +13,9 @@ namespace {
 // The module's entry, loaded once from the program's folder, its ../lib/tarvicon/, or the library
 // path; null with the loader's reason when it cannot be loaded.
 TDecodeJpegXl JpegXlDecoder(std::string& reason) {
-    static std::once_flag once;
-    static TDecodeJpegXl entry = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        void* module = nullptr;
-        for (const std::string& candidate :
-             {ExeDir() + kJpegXlModuleName, ExeDir() + "../lib/tarvicon/" + kJpegXlModuleName,
-              std::string(kJpegXlModuleName)}) {
-            module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (module) break;
-            if (failure.empty()) failure = dlerror();
-        }
-        if (!module) return;
-        entry = reinterpret_cast<TDecodeJpegXl>(dlsym(module, kDecodeJpegXlName));
-        failure = entry ? "" : dlerror();
-    });
-    reason = failure;
-    return entry;
+    static const TModuleEntry entry = LoadModuleEntry(kJpegXlModuleName, kDecodeJpegXlName);
+    reason = entry.Failure;
+    return reinterpret_cast<TDecodeJpegXl>(entry.Address);
 }
 
 } // namespace

@@ -1,15 +1,13 @@
 #include "volume/MovieFiles.h"
 
 #include "util/Errors.h"
-#include "util/Folders.h"
+#include "util/Modules.h"
 #include "util/PendingFiles.h"
 #include "util/Strings.h"
 #include "volume/MovieEncoders.h"
 
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -31,24 +29,9 @@ TContainer ContainerOf(const std::string& path) {
 // The encoder module's entry, loaded once beside the program (or from the library path) and
 // kept for the program's life; null with the loader's reason when it cannot be loaded.
 TOpenMovieEncoder OpenMovieEncoder(std::string& reason) {
-    static std::once_flag once;
-    static TOpenMovieEncoder entry = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        void* module = nullptr;
-        for (const std::string& candidate :
-             {ExeDir() + kMovieModuleName, ExeDir() + "../lib/tarvicon/" + kMovieModuleName,
-              std::string(kMovieModuleName)}) {
-            module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (module) break;
-            if (failure.empty()) failure = dlerror();
-        }
-        if (!module) return;
-        entry = reinterpret_cast<TOpenMovieEncoder>(dlsym(module, kOpenMovieEncoderName));
-        failure = entry ? "" : dlerror();
-    });
-    reason = failure;
-    return entry;
+    static const TModuleEntry entry = LoadModuleEntry(kMovieModuleName, kOpenMovieEncoderName);
+    reason = entry.Failure;
+    return reinterpret_cast<TOpenMovieEncoder>(entry.Address);
 }
 
 } // namespace
