@@ -85,10 +85,28 @@ TLossyCompression LossyCompressionOf(const std::vector<std::string>& elements) {
     return lossy;
 }
 
+namespace {
+
+// A compression ratio as a reader takes it in: one decimal at most ("2.89048648171834" is "2.9").
+std::string RatioText(std::string_view ratio) {
+    ratio = Trim(ratio);
+    double value = 0;
+    const auto [end, error] = std::from_chars(ratio.data(), ratio.data() + ratio.size(), value);
+    if (error != std::errc() || end != ratio.data() + ratio.size() || !std::isfinite(value) || value <= 0)
+        return std::string(ratio);
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    std::string text(buffer, written.ptr);
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
+    return text;
+}
+
+} // namespace
+
 std::string LossyMarkText(const TLossyCompression& lossy) {
     if (!lossy.Lossy) return {};
     std::string text = "LOSSY";
-    if (!lossy.Ratio.empty()) text += " " + lossy.Ratio + ":1";
+    if (!lossy.Ratio.empty()) text += " " + RatioText(lossy.Ratio) + ":1";
     if (!lossy.Method.empty()) text += " " + lossy.Method;
     return text;
 }

@@ -99,7 +99,8 @@ private:
 // (0028,2114).
 TLossyCompression LossyCompressionOf(const std::vector<std::string>& elements);
 
-// "LOSSY", with the ratio as "R:1" and the method where known; empty for an image that is not lossy.
+// "LOSSY", with the ratio as "R:1" (one decimal at most) and the method where known; empty for an
+// image that is not lossy.
 std::string LossyMarkText(const TLossyCompression& lossy);
 
 // Value of the first line whose key equals key without regard to letter case; empty if none.

@@ -486,7 +486,9 @@ void TSimpleViewFrame::PaintOverlay(QPainter& painter) {
         // Amber on a dark box, so that it stands out on bone and on air alike.
         painter.save();
         painter.setFont(QFont("Verdana", 12, QFont::Bold));
-        const QString text = QString::fromStdString(mark_);
+        QString text = QString::fromStdString(mark_);
+        // A view too narrow for the whole mark still says LOSSY.
+        if (painter.fontMetrics().horizontalAdvance(text) + 16 > area.width()) text = text.section(' ', 0, 0);
         QRect box = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
         box.moveTopRight(QPoint(area.right() - 4, 4));
         painter.fillRect(box, QColor(0, 0, 0, 160));
